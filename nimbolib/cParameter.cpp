@@ -1,0 +1,215 @@
+#include "cParameter.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "Atomic.h"
+#include "Text.h"
+
+namespace nimbo {
+namespace {
+
+// Exponent groups -8..8; only -7..7 is ever looked up. 0xB5 is the micro sign.
+constexpr char kSiPrefixes[17] = {'y', 'z', 'a', 'f', 'p', 'n', '\xB5', 'm', '\0',
+                                  'k', 'M', 'G', 'T', 'P', 'E', 'Z', 'Y'};
+constexpr const char* kMantissaFormats[3] = {"%7.3f", "%7.2f", "%7.1f"};
+
+// Truncation toward zero that stays defined for NaN and out-of-range values.
+int32_t TruncToInt(float v) {
+  if (!(v > -2147483648.0f)) return v != v ? 0 : INT32_MIN;
+  if (v >= 2147483648.0f) return INT32_MAX;
+  return static_cast<int32_t>(v);
+}
+
+void CopyBounded(char* dst, const char* src, size_t size) {
+  CopyPadded(dst, src, size - 1);
+  dst[size - 1] = '\0';
+}
+
+}  // namespace
+
+void cParameter::SetRange(int32_t kind, float min, float max) {
+  if (kind > 9) {
+    curve = 0;
+    StoreShared(displayDirty, true);
+    return;
+  }
+  value = min;
+  minValue = min;
+  maxValue = max;
+  curve = kind;
+  normalized = 0.0f;
+  StoreShared(displayDirty, true);
+  const long double lo = min, hi = max;
+  switch (kind) {
+    case kCurveInteger:
+      scale = static_cast<float>(std::floor(hi - lo + 1.0L));
+      offset = static_cast<float>(std::floor(lo));
+      break;
+    case kCurveLog:
+      scale = static_cast<float>(std::log2(hi) - std::log2(lo));
+      offset = static_cast<float>(std::log2(lo));
+      break;
+    case kCurveLinear:
+    case kCurveSquare:
+    case kCurveInverseSquare:
+    case kCurveSmoothstep:
+      scale = static_cast<float>(hi - lo);
+      offset = min;
+      break;
+    default:
+      break;
+  }
+}
+
+void cParameter::BindInt(int32_t* location) {
+  boundInt = location;
+  boundFloat = nullptr;
+}
+
+void cParameter::BindFloat(float* location) {
+  boundFloat = location;
+  boundInt = nullptr;
+}
+
+float cParameter::Normalized() const { return LoadShared(normalized); }
+float cParameter::Value() const { return LoadShared(value); }
+
+void cParameter::SetNormalized(float n) {
+  float p = 0.0f;
+  if (n == 0.0f && zeroIsOff) {
+    p = 0.0f;
+  } else {
+    const long double x = n, s = scale, o = offset;
+    long double plain = 0.0L;
+    switch (curve) {
+      case kCurveInteger: plain = std::floor(s * x + o); break;
+      case kCurveLinear: plain = s * x + o; break;
+      case kCurveLog: plain = std::exp2(s * x + o); break;
+      case kCurveSquare: plain = o + s * x * x; break;
+      case kCurveInverseSquare: plain = o + s * (1.0L - (1.0L - x) * (1.0L - x)); break;
+      case kCurveSmoothstep: plain = o + s * (3.0L * x * x - 2.0L * x * x * x); break;
+      default: break;
+    }
+    p = static_cast<float>(plain);
+    if (p < minValue) p = minValue;
+    if (p > maxValue) p = maxValue;
+  }
+  StoreShared(value, p);
+  StoreShared(normalized, curve == kCurveInteger ? PlainToNormalized(p) : n);
+  WriteBinding();
+  StoreShared(displayDirty, true);
+}
+
+void cParameter::WriteBinding() {
+  const float v = Value();
+  if (boundInt) StoreShared(*boundInt, TruncToInt(v));
+  if (boundFloat) StoreShared(*boundFloat, v);
+}
+
+float cParameter::PlainToNormalized(float v) const {
+  if (v == 0.0f && zeroIsOff) return 0.0f;
+  const long double s = scale, o = offset;
+  const long double x = (static_cast<long double>(v) - o) / s;
+  long double r = 0.0L;
+  switch (curve) {
+    case kCurveInteger: r = (v + 0.5L - o) / s; break;
+    case kCurveLinear: r = x; break;
+    case kCurveLog: r = (std::log2(static_cast<long double>(v)) - o) / s; break;
+    case kCurveSquare: r = x >= 1.0L ? 1.0L : x <= 0.0L ? 0.0L : std::sqrt(x); break;
+    case kCurveInverseSquare: r = x >= 1.0L ? 1.0L : x <= 0.0L ? 0.0L : 1.0L - std::sqrt(1.0L - x); break;
+    case kCurveSmoothstep:
+      // Inverse of 3n^2 - 2n^3; the factor is one third in single precision.
+      r = x >= 1.0L ? 1.0L : x <= 0.0L ? 0.0L : 0.5L + std::sin(std::asin(2.0L * x - 1.0L) * 0.33333334f);
+      break;
+    default: break;
+  }
+  if (r != r) return 1.0f;
+  if (r < 0.0L) return 0.0f;
+  if (r > 1.0L) return 1.0f;
+  return static_cast<float>(r);
+}
+
+void cParameter::SyncFromBinding() {
+  // Stored values outside the bounds are kept as they are; only normalized is clamped.
+  if (boundInt) SetValue(static_cast<float>(LoadShared(*boundInt)));
+  if (boundFloat) SetValue(LoadShared(*boundFloat));
+  StoreShared(displayDirty, true);
+}
+
+void cParameter::SetValue(float v) {
+  StoreShared(value, v);
+  StoreShared(normalized, PlainToNormalized(v));
+}
+
+void cParameter::GetName(char* text) const {
+  if (text) std::strcpy(text, shortName);
+}
+
+void cParameter::GetDisplay(char* text) {
+  if (!text) return;
+  if (LoadShared(displayDirty)) RebuildDisplay();
+  char copy[kDisplayTextSize];
+  LoadSharedText(copy, displayText, sizeof copy);
+  copy[sizeof copy - 1] = '\0';
+  std::strcpy(text, copy);
+}
+
+void cParameter::GetLabel(char* text) {
+  if (!text) return;
+  if (LoadShared(displayDirty)) RebuildDisplay();
+  char copy[kLabelTextSize];
+  LoadSharedText(copy, labelText, sizeof copy);
+  copy[sizeof copy - 1] = '\0';
+  std::strcpy(text, copy);
+}
+
+void cParameter::RebuildDisplay() {
+  // Clear the flag before reading the value, so a change racing with this
+  // rebuild is still shown at the next request.
+  StoreShared(displayDirty, false);
+  const float v = Value();
+  char display[kDisplayTextSize] = {};
+  char label[kLabelTextSize] = {};
+
+  if (enumNames && curve == kCurveInteger) {
+    const float k = v - offset;
+    if (k > -1.0f && k < scale) {
+      // An 8-character name fills the field; the ninth byte stays zero.
+      CopyPadded(display, enumNames[TruncToInt(k)], 8);
+    } else {
+      CopyBounded(display, "n/a", sizeof display);
+    }
+    CopyPadded(label, unit, 8);
+  } else if (zeroIsOff && (v == 0.0f || v != v)) {
+    CopyBounded(display, "off", sizeof display);
+  } else if (!siPrefix) {
+    std::snprintf(display, sizeof display, format, static_cast<double>(v));
+    CopyBounded(label, unit, sizeof label);
+  } else {
+    // Decimal exponent over three, nudged up so 0.99655 of a unit already takes the next prefix.
+    const long double l = std::log2(static_cast<long double>(v)) * 0.10034334f + 0.0005f;
+    const float e = static_cast<float>(std::floor(l));
+    if (!(e >= -7.0f && e <= 7.0f)) {
+      CopyBounded(display, "---", sizeof display);
+      CopyBounded(label, unit, sizeof label);
+    } else {
+      const int exponent = static_cast<int>(e);
+      const double mantissa = std::pow(10.0, -3.0 * exponent) * static_cast<double>(v);
+      int idx = static_cast<int>((l - exponent) * 3.0L);
+      idx = idx < 0 ? 0 : idx > 2 ? 2 : idx;
+      std::snprintf(display, sizeof display, kMantissaFormats[idx], mantissa);
+      const char prefix = kSiPrefixes[exponent + 8];
+      if (prefix != '\0') {
+        std::snprintf(label, sizeof label, "%c%s", prefix, unit);
+      } else {
+        CopyBounded(label, unit, sizeof label);
+      }
+    }
+  }
+  StoreSharedText(displayText, display, sizeof display);
+  StoreSharedText(labelText, label, sizeof label);
+}
+
+}  // namespace nimbo

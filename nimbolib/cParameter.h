@@ -1,0 +1,76 @@
+// A host parameter: names, group, unit, value curve, display texts and the
+// binding to the plain value it drives. The host sees only the normalized
+// value; the effect reads plain values through the binding and nothing else.
+#pragma once
+
+#include <cstdint>
+
+namespace nimbo {
+
+// Curve kinds; 0, 1, 8 and 9 are accepted but map everything to 0.
+enum : int32_t {
+  kCurveInteger = 2,         // floor(scale*n + offset): equal buckets per integer
+  kCurveLinear = 3,          // scale*n + offset
+  kCurveLog = 4,             // 2^(scale*n + offset): geometric between the bounds
+  kCurveSquare = 5,          // offset + scale*n^2
+  kCurveInverseSquare = 6,   // offset + scale*(1 - (1-n)^2)
+  kCurveSmoothstep = 7,      // offset + scale*(3n^2 - 2n^3)
+};
+
+constexpr int kDisplayTextSize = 9;  // value text: 8 characters and NUL
+constexpr int kLabelTextSize = 10;   // unit text: 9 characters and NUL
+
+class cParameter {
+ public:
+  // Set-up, once, during the effect's construction.
+  void SetRange(int32_t kind, float min, float max);
+  void BindInt(int32_t* location);
+  void BindFloat(float* location);
+
+  // [any thread] n within [0, 1]: curve, bounds, write through the binding.
+  void SetNormalized(float n);
+  // Normalized value of a plain value, within [0, 1].
+  float PlainToNormalized(float v) const;
+  // [dispatcher, under the effect lock] reload value and normalized from the binding.
+  void SyncFromBinding();
+
+  // [any thread] what getParameter answers.
+  float Normalized() const;
+  float Value() const;
+
+  // [dispatcher] texts for the host, Windows-1252; null buffers are ignored.
+  void GetName(char* text) const;
+  void GetDisplay(char* text);
+  void GetLabel(char* text);
+
+  int32_t curve = kCurveLinear;
+  bool siPrefix = false;
+  bool zeroIsOff = false;  // plain 0 means "off", bypassing curve and bounds
+  float scale = 1.0f;
+  float offset = 0.0f;
+  float minValue = 0.0f;
+  float maxValue = 0.0f;
+  float value = 0.0f;       // shared: use Value()
+  float normalized = 0.0f;  // shared: use Normalized()
+  const char* shortName = "";
+  const char* unit = "";
+  const char* longName = "";
+  int32_t group = 0;
+  const char* groupName = "";
+  int32_t indexInGroup = 0;
+  int32_t groupSize = 0;
+  const char* format = "";  // printf format taking one double
+  int32_t* boundInt = nullptr;
+  float* boundFloat = nullptr;
+  bool displayDirty = false;
+  char displayText[kDisplayTextSize] = {};
+  char labelText[kLabelTextSize] = {};
+  const char* const* enumNames = nullptr;
+
+ private:
+  void SetValue(float v);
+  void WriteBinding();
+  void RebuildDisplay();
+};
+
+}  // namespace nimbo
