@@ -137,8 +137,13 @@ float VSTCALLBACK cVSTeffect::GetParameterProc(AEffect* record, int32_t index) {
 void VSTCALLBACK cVSTeffect::ProcessReplacingProc(AEffect* record, float** inputs, float** outputs,
                                                   int32_t sampleFrames) {
   cVSTeffect* effect = FromRecord(record);
-  if (!effect || effect->m_bDisabled || !effect->m_bOpened) return;
-  effect->ProcessBlock(inputs, outputs, sampleFrames);
+  if (!effect) return;
+  // Counted before the state is read: effClose waits for every caller to leave,
+  // including one still spinning for the lock.
+  effect->m_AudioCallers.fetch_add(1);
+  if (!effect->m_bDisabled && effect->m_bOpened && !effect->m_bClosing)
+    effect->ProcessBlock(inputs, outputs, sampleFrames);
+  effect->m_AudioCallers.fetch_sub(1, std::memory_order_release);
 }
 
 void cVSTeffect::ProcessBlock(float** inputs, float** outputs, int32_t sampleFrames) {
@@ -152,6 +157,7 @@ void cVSTeffect::ProcessBlock(float** inputs, float** outputs, int32_t sampleFra
     if (!outputs[c]) return;
 
   cLockGuard guard(m_Lock, 0);
+  if (m_bClosing) return;  // effClose got the lock first: the network is gone
 
   // Stable insertion sort by signed offset: events of equal offset keep their arrival order.
   sEventRecord* queue = m_EventQueue.get();
@@ -195,7 +201,10 @@ bool cVSTeffect::QueueEvents(const VstEvents* events) {
   bool allQueued = true;
   for (int32_t i = 0; i < events->numEvents; ++i) {
     const VstEvent* event = events->events[i];
-    if (!event) continue;
+    if (!event) {
+      allQueued = false;  // skipped; the events around it are still queued
+      continue;
+    }
     if (m_EventCount >= kEventQueueCapacity) {
       allQueued = false;  // full: the rest of the list is dropped
       break;
@@ -213,7 +222,10 @@ intptr_t VSTCALLBACK cVSTeffect::DispatcherProc(AEffect* record, int32_t opcode,
   if (!effect) return 0;
   if (opcode == effSetProcessPrecision) return value == 0 ? 1 : 0;
   const intptr_t result = effect->Dispatch(opcode, index, value, ptr, opt);
-  if (effect->m_bClosing) delete effect;  // the record is gone from here on
+  if (effect->m_bClosing) {
+    while (effect->m_AudioCallers.load() != 0) SleepOneMillisecond();
+    delete effect;  // the record is gone from here on
+  }
   return result;
 }
 

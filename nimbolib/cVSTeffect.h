@@ -125,6 +125,7 @@ class cVSTeffect {
   std::atomic<bool> m_bOpened{false};
   std::atomic<bool> m_bClosing{false};
   std::atomic<bool> m_bDisabled{false};
+  std::atomic<int32_t> m_AudioCallers{0};  // threads inside the audio entry, waiting or working
   float m_SampleRate = 0.0f;  // written and read under m_Lock
   int32_t m_BlockSize = 0;    // written and read under m_Lock
   std::atomic<int32_t> m_CurrentProgram{0};
