@@ -21,3 +21,6 @@ if [ ${#missing[@]} -gt 0 ]; then
   $sudo apt-get update -q
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
 fi
+
+# The 32-bit Wine tests need 32-bit x86 programs to run, emulated where the machine cannot.
+"$(dirname "${BASH_SOURCE[0]}")/../tests/winhost/enable-i386.sh"

@@ -85,7 +85,10 @@ cHostedEffect::~cHostedEffect() { Close(); }
 
 intptr_t VSTCALLBACK cHostedEffect::Callback(AEffect* effect, int32_t opcode, int32_t index, intptr_t value, void* ptr,
                                              float opt) {
-  cHostedEffect* host = effect && effect->user ? static_cast<cHostedEffect*>(effect->user) : tConstructing;
+  // While the entry runs, the record's user field may not be set up yet.
+  cHostedEffect* host = tConstructing ? tConstructing
+                        : effect && effect->user ? static_cast<cHostedEffect*>(effect->user)
+                                                 : nullptr;
   if (opcode == audioMasterVersion && !host) return 2400;
   if (!host) return 0;
   host->m_Requests.push_back({effect, opcode, index, value, ptr != nullptr, opt});

@@ -1,0 +1,43 @@
+// When a render may stop, and how long the rendered tail takes to decay.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace nimborender {
+
+constexpr double kQuietLevelDb = -90.0;  // dBFS below which the tail counts as silent
+constexpr double kQuietSeconds = 0.25;   // how long it must stay silent after the input
+
+// Decides how many frames a render keeps: all of the input, then the tail
+// until the output has stayed quiet for `quietFrames` since the last loud
+// frame (counted from the end of the input at the earliest), and never more
+// than `capFrames` after the input.
+class cTailEnd {
+ public:
+  cTailEnd(int64_t inputFrames, int64_t quietFrames, int64_t capFrames, double quietLevelDb = kQuietLevelDb);
+
+  // Looks at the next rendered block (frames from `start` on, both channels)
+  // and returns how many of its frames belong to the output.
+  int64_t Feed(const float* left, const float* right, int64_t start, int64_t frames);
+  // No frame from `rendered` on belongs to the output.
+  bool Done(int64_t rendered) const { return rendered >= End(); }
+  int64_t End() const;
+
+ private:
+  int64_t m_InputFrames;
+  int64_t m_QuietFrames;
+  int64_t m_CapFrames;
+  float m_Threshold;
+  int64_t m_LastLoud = -1;
+};
+
+// Decay time of a tail by Schroeder backward integration of its energy
+// (both channels summed): a line fitted to the decay curve between -5 and
+// -25 dB, extrapolated to 60 dB. Nothing when the tail is silent, too short
+// or does not decay that far.
+std::optional<double> EstimateRt60(const std::vector<float>& left, const std::vector<float>& right, size_t start,
+                                   double sampleRate);
+
+}  // namespace nimborender

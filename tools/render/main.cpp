@@ -1,0 +1,491 @@
+// nimbohall-render: renders audio files through a VST 2.x plugin (Nimbohall by
+// default) the way a DAW drives it, tail included.
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "AudioFile.h"
+#include "Decay.h"
+#include "Demo.h"
+#include "RenderError.h"
+#include "RenderText.h"
+#include "ValueSearch.h"
+#include "cVstHost.h"
+
+namespace nimborender {
+namespace {
+
+constexpr const char* kDemoOutput = "nimbohall-demo.wav";
+constexpr int32_t kMaxBlock = 16384;
+constexpr double kMaxTailSeconds = 3600.0;
+// Program changes bracketed as DAWs do; plugins that do not know them answer 0.
+constexpr int32_t effBeginSetProgram = 67;
+constexpr int32_t effEndSetProgram = 68;
+
+constexpr const char* kUsage = R"(Usage: nimbohall-render [options] [INPUT [OUTPUT]]
+
+Renders INPUT through a VST 2.x plugin (Nimbohall unless --plugin says
+otherwise) into OUTPUT, reverb tail included. Without INPUT it renders a
+built-in demo to nimbohall-demo.wav and prints a summary.
+
+Options:
+  -p, --program P            program by number (from 0) or by name
+  -s, --set NAME=VALUE       a parameter set to a value as a host shows it: a
+                             number in the parameter's unit, optionally with
+                             the unit ("Base dly=25ms"), or a named value
+                             ("Geometry=room2", "Hold=on")
+  -n, --set-normalized NAME=X  a parameter set to a normalized value, 0 to 1
+  -o, --output PATH          output file; its extension picks the format:
+                             .wav (32-bit float), .flac, .aiff (24-bit),
+                             .ogg, .caf, .w64, .rf64, .au
+                             (default: INPUT's name with -render.wav)
+  -t, --tail SECONDS         longest tail rendered after the input (default 30);
+                             it ends earlier once the output stays below
+                             -90 dBFS for 0.25 s
+  -b, --block N              frames per processing block (default 512)
+      --plugin PATH          another VST 2.x plugin library
+  -l, --list                 print the programs and parameters, then exit
+  -h, --help                 print this text
+
+Exit status: 0 done, 1 input or output file, 2 command line, 3 plugin,
+4 program, parameter or value.
+)";
+
+struct sSetting {
+  bool normalized;
+  std::string name;
+  std::string value;
+};
+
+struct sOptions {
+  std::optional<std::string> input;
+  std::optional<std::string> output;
+  std::optional<std::string> plugin;
+  std::optional<std::string> program;
+  std::vector<sSetting> settings;
+  double tailSeconds = 30.0;
+  int32_t block = 512;
+  bool list = false;
+  bool help = false;
+};
+
+sSetting ParseSetting(const std::string& option, const std::string& text, bool normalized) {
+  const size_t equals = text.find('=');
+  if (equals == std::string::npos || Trim(text.substr(0, equals)).empty()) {
+    throw cRenderError(kExitUsage, option + " needs NAME=VALUE, got '" + text + "'");
+  }
+  return {normalized, Trim(text.substr(0, equals)), text.substr(equals + 1)};
+}
+
+sOptions ParseOptions(int argc, char** argv) {
+  sOptions options;
+  std::vector<std::string> positional;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    std::optional<std::string> attached;
+    if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
+      attached = arg.substr(arg.find('=') + 1);
+      arg = arg.substr(0, arg.find('='));
+    }
+    auto value = [&]() -> std::string {
+      if (attached) return *attached;
+      if (i + 1 >= argc) throw cRenderError(kExitUsage, arg + " needs a value");
+      return argv[++i];
+    };
+    if (arg == "-h" || arg == "--help") {
+      options.help = true;
+    } else if (arg == "-l" || arg == "--list") {
+      options.list = true;
+    } else if (arg == "-p" || arg == "--program") {
+      options.program = value();
+    } else if (arg == "-s" || arg == "--set") {
+      options.settings.push_back(ParseSetting(arg, value(), false));
+    } else if (arg == "-n" || arg == "--set-normalized") {
+      options.settings.push_back(ParseSetting(arg, value(), true));
+    } else if (arg == "-o" || arg == "--output") {
+      options.output = value();
+    } else if (arg == "--plugin") {
+      options.plugin = value();
+    } else if (arg == "-t" || arg == "--tail") {
+      const std::string text = value();
+      const auto seconds = ParseNumber(text);
+      if (!seconds || *seconds < 0.0 || *seconds > kMaxTailSeconds) {
+        throw cRenderError(kExitUsage, "--tail needs seconds from 0 to 3600, got '" + text + "'");
+      }
+      options.tailSeconds = *seconds;
+    } else if (arg == "-b" || arg == "--block") {
+      const std::string text = value();
+      const auto frames = ParseNumber(text);
+      if (!frames || *frames < 1 || *frames > kMaxBlock || *frames != std::floor(*frames)) {
+        throw cRenderError(kExitUsage, "--block needs a whole number of frames from 1 to 16384, got '" + text + "'");
+      }
+      options.block = static_cast<int32_t>(*frames);
+    } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
+      throw cRenderError(kExitUsage, "unknown option '" + arg + "' (see --help)");
+    } else {
+      positional.push_back(arg);
+    }
+  }
+  if (positional.size() > 2) throw cRenderError(kExitUsage, "too many file names (see --help)");
+  if (!positional.empty()) options.input = positional[0];
+  if (positional.size() == 2) {
+    if (options.output) throw cRenderError(kExitUsage, "the output is given twice");
+    options.output = positional[1];
+  }
+  return options;
+}
+
+std::string OwnDirectory() {
+  std::error_code error;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? std::string(".") : self.parent_path().string();
+}
+
+// Nimbohall as built beside the renderer, installed with it, or in the user's plugin folder.
+std::string DefaultPlugin() {
+  const std::filesystem::path own = OwnDirectory();
+  std::vector<std::filesystem::path> candidates = {
+      own / "nimbohall.so",
+      own / NIMBOHALL_BUILD_PLUGIN,
+      own / NIMBOHALL_INSTALLED_PLUGIN,
+  };
+  if (const char* home = std::getenv("HOME")) candidates.push_back(std::filesystem::path(home) / ".vst" / "nimbohall.so");
+  std::string looked;
+  for (const auto& candidate : candidates) {
+    std::error_code error;
+    if (std::filesystem::is_regular_file(candidate, error)) return candidate.lexically_normal().string();
+    looked += (looked.empty() ? "" : ", ") + candidate.lexically_normal().string();
+  }
+  throw cRenderError(kExitPlugin, "no Nimbohall plugin found (looked for " + looked + "); name one with --plugin PATH");
+}
+
+struct sPlugin {
+  std::string path;
+  std::unique_ptr<nimbohost::cPluginLibrary> library;
+  std::unique_ptr<nimbohost::cHostedEffect> effect;
+};
+
+sPlugin LoadPlugin(const std::string& requested, double sampleRate, int32_t block) {
+  sPlugin plugin;
+  // A bare file name means the file here, not a search of the library path.
+  plugin.path = requested.find('/') == std::string::npos ? "./" + requested : requested;
+  std::error_code error;
+  if (!std::filesystem::exists(plugin.path, error)) {
+    throw cRenderError(kExitPlugin, "cannot load plugin '" + requested + "': no such file");
+  }
+  plugin.library = std::make_unique<nimbohost::cPluginLibrary>(plugin.path);
+  if (!plugin.library->IsLoaded()) {
+    throw cRenderError(kExitPlugin, "cannot load plugin '" + requested + "': " + plugin.library->Error());
+  }
+  const nimbohost::PluginEntry entry = plugin.library->Entry();
+  if (!entry) {
+    throw cRenderError(kExitPlugin, "plugin '" + requested + "' has no VST 2.x entry (VSTPluginMain or main)");
+  }
+  nimbohost::sHostAnswers answers;
+  answers.sampleRate = static_cast<intptr_t>(std::lround(sampleRate));
+  answers.blockSize = block;
+  std::string reason;
+  plugin.effect = nimbohost::cHostedEffect::Create(entry, answers, &reason);
+  if (!plugin.effect) {
+    const bool nothing = reason == "the entry returned no effect";
+    throw cRenderError(kExitPlugin, "plugin '" + requested + "' returned no effect" + (nothing ? "" : " (" + reason + ")"));
+  }
+  const AEffect* record = plugin.effect->Record();
+  if (record->numInputs != 2 || record->numOutputs != 2) {
+    auto count = [](int32_t n, const char* what) { return std::to_string(n) + " " + what + (n == 1 ? "" : "s"); };
+    throw cRenderError(kExitPlugin, "plugin '" + requested + "' has " + count(record->numInputs, "input") + " and " +
+                                        count(record->numOutputs, "output") + "; 2 in and 2 out are needed");
+  }
+  if (!record->processReplacing) {
+    throw cRenderError(kExitPlugin, "plugin '" + requested + "' has no replacing audio entry (processReplacing)");
+  }
+  return plugin;
+}
+
+std::string ProgramName(nimbohost::cHostedEffect& effect, int32_t index) {
+  return Trim(PluginTextToUtf8(effect.ProgramName(index)));
+}
+
+void SelectProgram(nimbohost::cHostedEffect& effect, const std::string& wanted) {
+  const int32_t count = effect.Record()->numPrograms;
+  std::optional<int32_t> index;
+  if (const auto number = ParseNumber(wanted); number && *number == std::floor(*number)) {
+    if (*number < 0 || *number >= count) {
+      throw cRenderError(kExitValue, "program " + Trim(wanted) + " does not exist (the plugin has " +
+                                         (count > 0 ? "programs 0 to " + std::to_string(count - 1) : "no programs") +
+                                         ")");
+    }
+    index = static_cast<int32_t>(*number);
+  } else {
+    const std::string name = Trim(wanted);
+    for (bool ignoreCase : {false, true}) {
+      for (int32_t i = 0; i < count && !index; ++i) {
+        const std::string candidate = ProgramName(effect, i);
+        if (ignoreCase ? EqualsIgnoreCase(candidate, name) : candidate == name) index = i;
+      }
+      if (index) break;
+    }
+    if (!index) throw cRenderError(kExitValue, "unknown program '" + name + "' (--list shows the programs)");
+  }
+  effect.Dispatch(effBeginSetProgram);
+  effect.Dispatch(effSetProgram, 0, *index);
+  effect.Dispatch(effEndSetProgram);
+  if (effect.Dispatch(effGetProgram) != *index) {
+    throw cRenderError(kExitPlugin, "the plugin did not switch to program " + std::to_string(*index));
+  }
+}
+
+void ApplySettings(nimbohost::cHostedEffect& effect, const std::vector<sSetting>& settings) {
+  if (settings.empty()) return;
+  cParameterFinder finder(effect);
+  for (const sSetting& setting : settings) {
+    const auto index = finder.FindParameter(setting.name);
+    if (!index) throw cRenderError(kExitValue, "unknown parameter '" + setting.name + "' (--list shows the parameters)");
+    float normalized = 0.0f;
+    if (setting.normalized) {
+      const auto number = ParseNumber(setting.value);
+      if (!number) {
+        throw cRenderError(kExitValue, finder.Name(*index) + ": normalized value '" + Trim(setting.value) +
+                                           "' not understood (expected a number from 0 to 1)");
+      }
+      if (*number < 0.0 || *number > 1.0) {
+        throw cRenderError(kExitValue, finder.Name(*index) + ": normalized value " + Trim(setting.value) +
+                                           " is out of range (0 to 1)");
+      }
+      normalized = static_cast<float>(*number);
+    } else {
+      normalized = finder.FindNormalized(*index, setting.value);
+    }
+    effect.SetParameter(*index, normalized);
+  }
+}
+
+void PrintList(nimbohost::cHostedEffect& effect, const std::string& pluginPath) {
+  const AEffect* record = effect.Record();
+  const std::string name = Trim(PluginTextToUtf8(effect.EffectName()));
+  const std::string vendor = Trim(PluginTextToUtf8(effect.VendorString()));
+  std::cout << (name.empty() ? std::filesystem::path(pluginPath).filename().string() : name)
+            << (vendor.empty() ? "" : " by " + vendor) << " (" << pluginPath << ")\n";
+
+  const int32_t current = static_cast<int32_t>(effect.Dispatch(effGetProgram));
+  std::cout << "Programs:\n";
+  if (record->numPrograms <= 0) std::cout << "  (none)\n";
+  for (int32_t i = 0; i < record->numPrograms; ++i) {
+    std::printf("%s%4d  %s\n", i == current ? " *" : "  ", i, ProgramName(effect, i).c_str());
+    std::fflush(stdout);
+  }
+
+  std::cout << "Parameters:\n";
+  cParameterFinder finder(effect);
+  size_t width = 0;
+  for (int32_t i = 0; i < record->numParams; ++i) width = std::max(width, DisplayWidth(finder.Name(i)));
+  for (int32_t i = 0; i < record->numParams; ++i) {
+    const std::string& parameter = finder.Name(i);
+    std::cout << "  " << std::string(i < 10 ? 3 : i < 100 ? 2 : 1, ' ') << i << "  " << parameter
+              << std::string(width - DisplayWidth(parameter) + 2, ' ') << ShownValue(finder.Read(i)) << "\n";
+  }
+}
+
+// A bar on stderr for renders that take a while, and only on a terminal.
+class cProgress {
+ public:
+  explicit cProgress(int64_t expectedFrames) : m_Expected(std::max<int64_t>(expectedFrames, 1)) {
+    m_bEnabled = isatty(STDERR_FILENO) != 0;
+  }
+  ~cProgress() {
+    if (m_bShown) std::fprintf(stderr, "\r%*s\r", 60, "");
+  }
+  void Update(int64_t frames, bool inTail, double sampleRate) {
+    if (!m_bEnabled) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_Start < std::chrono::seconds(1) || now - m_Last < std::chrono::milliseconds(100)) return;
+    m_Last = now;
+    m_bShown = true;
+    const double fraction = std::min(1.0, static_cast<double>(frames) / static_cast<double>(m_Expected));
+    const int filled = static_cast<int>(fraction * 30.0);
+    std::fprintf(stderr, "\rrendering [%s%s] %3d%%", std::string(static_cast<size_t>(filled), '#').c_str(),
+                 std::string(static_cast<size_t>(30 - filled), '.').c_str(), static_cast<int>(fraction * 100.0));
+    if (inTail) std::fprintf(stderr, "  tail %.1f s", static_cast<double>(frames - m_Expected) / sampleRate);
+    std::fflush(stderr);
+  }
+
+ private:
+  int64_t m_Expected;
+  bool m_bEnabled = false;
+  bool m_bShown = false;
+  std::chrono::steady_clock::time_point m_Start = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point m_Last{};
+};
+
+using InputSource = std::function<int64_t(float* left, float* right, int64_t frames)>;
+
+struct sRenderResult {
+  int64_t frames = 0;
+  bool capped = false;
+};
+
+sRenderResult RenderThrough(nimbohost::cHostedEffect& effect, const InputSource& source, int64_t inputFrames,
+                            double sampleRate, const sOptions& options, cOutputFile& output, sStereo* keep) {
+  const auto block = static_cast<size_t>(options.block);
+  std::vector<float> inL(block), inR(block), outL(block), outR(block);
+  float* inputs[2] = {inL.data(), inR.data()};
+  float* outputs[2] = {outL.data(), outR.data()};
+  const auto quietFrames = static_cast<int64_t>(std::llround(kQuietSeconds * sampleRate));
+  const auto capFrames = static_cast<int64_t>(std::llround(options.tailSeconds * sampleRate));
+  cTailEnd tail(inputFrames, quietFrames, capFrames);
+  cProgress progress(inputFrames);
+
+  int64_t position = 0;
+  int64_t inputLeft = inputFrames;
+  while (!tail.Done(position)) {
+    // Every call gets a whole block; the input's last one is filled up with silence.
+    int64_t got = 0;
+    if (inputLeft > 0) {
+      got = source(inL.data(), inR.data(), std::min<int64_t>(inputLeft, options.block));
+      inputLeft = got > 0 ? inputLeft - got : 0;
+      if (got < options.block && inputLeft > 0) {
+        // Shorter than its header said: the input ends here.
+        inputLeft = 0;
+        tail = cTailEnd(position + got, quietFrames, capFrames);
+      }
+    }
+    std::fill(inL.begin() + got, inL.end(), 0.0f);
+    std::fill(inR.begin() + got, inR.end(), 0.0f);
+    std::fill(outL.begin(), outL.end(), 0.0f);
+    std::fill(outR.begin(), outR.end(), 0.0f);
+    effect.ProcessReplacing(inputs, outputs, options.block);
+    const int64_t kept = tail.Feed(outL.data(), outR.data(), position, options.block);
+    output.Write(outL.data(), outR.data(), kept);
+    if (keep) {
+      keep->left.insert(keep->left.end(), outL.begin(), outL.begin() + kept);
+      keep->right.insert(keep->right.end(), outR.begin(), outR.begin() + kept);
+    }
+    position += options.block;
+    progress.Update(std::min(position, tail.End()), position > inputFrames, sampleRate);
+  }
+  sRenderResult result;
+  result.frames = tail.End();
+  result.capped = tail.End() == inputFrames + capFrames && capFrames > 0;
+  return result;
+}
+
+std::string DefaultOutput(const std::string& input) {
+  return std::filesystem::path(input).stem().string() + "-render.wav";
+}
+
+void PrintDemoSummary(const std::string& output, nimbohost::cHostedEffect& effect, const sStereo& rendered,
+                      size_t dryFrames, double sampleRate, bool capped) {
+  float peak = 0.0f;
+  for (size_t i = 0; i < rendered.left.size(); ++i) {
+    peak = std::max({peak, std::fabs(rendered.left[i]), std::fabs(rendered.right[i])});
+  }
+  char peakText[32];
+  if (peak > 0.0f) {
+    std::snprintf(peakText, sizeof peakText, "%.1f dBFS", 20.0 * std::log10(static_cast<double>(peak)));
+  } else {
+    std::snprintf(peakText, sizeof peakText, "-inf dBFS");
+  }
+  const auto rt60 = EstimateRt60(rendered.left, rendered.right, dryFrames, sampleRate);
+  char rt60Text[48];
+  if (rt60) {
+    std::snprintf(rt60Text, sizeof rt60Text, "%.2f s%s", *rt60, capped ? " (tail cut at the --tail limit)" : "");
+  } else {
+    std::snprintf(rt60Text, sizeof rt60Text, "n/a");
+  }
+  const int32_t program = static_cast<int32_t>(effect.Dispatch(effGetProgram));
+  const std::string name = effect.Record()->numPrograms > 0 ? Trim(PluginTextToUtf8(effect.CurrentProgramName())) : "";
+  std::printf("%s: program %d \"%s\", %.2f s, peak %s, RT60 %s\n", output.c_str(), program, name.c_str(),
+              static_cast<double>(rendered.left.size()) / sampleRate, peakText, rt60Text);
+}
+
+int Run(int argc, char** argv) {
+  const sOptions options = ParseOptions(argc, argv);
+  if (options.help) {
+    std::fputs(kUsage, stdout);
+    return kExitOk;
+  }
+
+  // Input and output first: their mistakes are the cheapest to find.
+  std::unique_ptr<cInputFile> input;
+  sStereo demo;
+  double sampleRate = kDemoSampleRate;
+  const bool isDemo = !options.input && !options.list;
+  std::string outputPath;
+  int format = 0;
+  if (!options.list) {
+    if (options.input) {
+      input = std::make_unique<cInputFile>(*options.input);
+      sampleRate = input->SampleRate();
+    }
+    outputPath = options.output ? *options.output : isDemo ? kDemoOutput : DefaultOutput(*options.input);
+    format = OutputFormatFor(outputPath);
+  }
+
+  const std::string pluginPath = options.plugin ? *options.plugin : DefaultPlugin();
+  sPlugin plugin = LoadPlugin(pluginPath, sampleRate, options.block);
+  nimbohost::cHostedEffect& effect = *plugin.effect;
+  effect.Start(static_cast<float>(sampleRate), options.block);
+  if (options.program) SelectProgram(effect, *options.program);
+  ApplySettings(effect, options.settings);
+
+  if (options.list) {
+    PrintList(effect, plugin.path);
+    effect.Stop();
+    effect.Close();
+    return kExitOk;
+  }
+
+  InputSource source;
+  int64_t inputFrames = 0;
+  if (input) {
+    inputFrames = input->Frames();
+    source = [&input](float* l, float* r, int64_t frames) { return input->Read(l, r, frames); };
+  } else {
+    demo = SynthesizeDemo(sampleRate);
+    inputFrames = static_cast<int64_t>(demo.left.size());
+    source = [&demo, next = size_t{0}](float* l, float* r, int64_t frames) mutable {
+      const auto count = static_cast<size_t>(std::min<int64_t>(frames, static_cast<int64_t>(demo.left.size() - next)));
+      std::copy_n(demo.left.begin() + static_cast<std::ptrdiff_t>(next), count, l);
+      std::copy_n(demo.right.begin() + static_cast<std::ptrdiff_t>(next), count, r);
+      next += count;
+      return static_cast<int64_t>(count);
+    };
+  }
+
+  cOutputFile output(outputPath, format, static_cast<int>(std::lround(sampleRate)));
+  sStereo rendered;
+  const sRenderResult result =
+      RenderThrough(effect, source, inputFrames, sampleRate, options, output, isDemo ? &rendered : nullptr);
+  output.Commit();
+  if (isDemo) {
+    PrintDemoSummary(outputPath, effect, rendered, static_cast<size_t>(inputFrames), sampleRate, result.capped);
+  }
+  effect.Stop();
+  effect.Close();
+  return kExitOk;
+}
+
+}  // namespace
+}  // namespace nimborender
+
+int main(int argc, char** argv) {
+  try {
+    return nimborender::Run(argc, argv);
+  } catch (const nimborender::cRenderError& error) {
+    std::fprintf(stderr, "nimbohall-render: %s\n", error.what());
+    return error.Status();
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "nimbohall-render: %s\n", error.what());
+    return nimborender::kExitFile;
+  }
+}
