@@ -1,18 +1,39 @@
 // The reverb engine: four delay lines in a feedback network. It knows nothing
 // of the host: it reads a plain copy of the program values, the sample rate
-// and the two switches, and runs on the audio thread only.
+// and the two switches, and runs on the audio thread only (Open and Close
+// excepted, which the host's dispatcher calls while no audio runs).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
+#include <utility>
 
 #include "Program.h"
 
 constexpr int32_t kDelayBufferSize = 65536;
 constexpr uint32_t kDelayMask = 65535;
+constexpr float kMaxDelaySamples = 65535.0f;
+
+// Hosts built with other compilers may call a 32-bit Windows DLL with a stack
+// aligned to 4 bytes only; the entries that run vector code realign it.
+#if defined(_WIN32) && defined(__i386__) && defined(__GNUC__)
+#define NIMBO_ALIGNED_ENTRY __attribute__((force_align_arg_pointer))
+#else
+#define NIMBO_ALIGNED_ENTRY
+#endif
+
+// m_ModeFlags
+constexpr uint32_t kModeModulation = 1;
+constexpr uint32_t kModeSaturation = 2;
+constexpr uint32_t kModeFeedback = 4;
 
 class cFDNengine {
  public:
+  cFDNengine() = default;
+  cFDNengine(const cFDNengine&) = delete;
+  cFDNengine& operator=(const cFDNengine&) = delete;
+
   // Allocates the four lines (zeroed) once; false when memory is short.
   bool Open();
   // Frees the lines; later calls do nothing.
@@ -20,14 +41,75 @@ class cFDNengine {
   bool IsReady() const { return m_bReady; }
 
   // Clears the network; keepTail leaves the delay memory as it is.
-  void ResetNetwork(bool keepTail);
+  NIMBO_ALIGNED_ENTRY void ResetNetwork(bool keepTail);
   // Derives every coefficient from a plain copy of the program.
-  void UpdateCoefficients(const sProgram& program, float sampleRate, bool lengthsDirty, bool modulationDirty);
+  NIMBO_ALIGNED_ENTRY void UpdateCoefficients(const sProgram& program, float sampleRate, bool lengthsDirty,
+                                              bool modulationDirty);
   // Renders frames; hold freezes the tail and drops input and dry signal.
-  void Process(const float* inL, const float* inR, float* outL, float* outR, int32_t frames, bool hold);
+  // Inputs and outputs may be the same buffers.
+  NIMBO_ALIGNED_ENTRY void Process(const float* inL, const float* inR, float* outL, float* outR, int32_t frames,
+                                   bool hold);
 
  private:
+  friend class cEngineProbe;  // white-box tests
+
+  template <bool kMod, bool kNear, bool kSat, bool kFb, bool kHold>
+  struct sKernel;
+  using KernelFn = void (*)(cFDNengine&, const float*, const float*, float*, float*, int32_t, int32_t);
+  template <size_t... I>
+  static constexpr std::array<KernelFn, sizeof...(I)> MakeKernels(std::index_sequence<I...>);
+  static const std::array<KernelFn, 32> kKernels;
+
+  void ComputeDelayLengths(float fs, float baseDelay, const float (&ratio)[kNumLines]);
+  void ComputeFeedbackMatrix(int32_t plane, float rot1, float rot2);
+  void UpdateModulation();
+
+  // Network core. Each line has one guard sample after its end that mirrors
+  // its first, so an interpolating read never masks its second index.
   std::unique_ptr<float[]> m_DelayBuffer[kNumLines];
+  uint32_t m_WriteIndex[kNumLines] = {};
+  uint32_t m_ReadIndex[kNumLines] = {};  // masked on use
+  uint32_t m_DelaySamples[kNumLines] = {};
+  alignas(16) float m_DelayLength[kNumLines] = {};
+  alignas(16) float m_Presence[kNumLines] = {};
+  alignas(16) float m_LineAllpassCoef[kNumLines] = {};
+  alignas(16) float m_LineAllpassState[kNumLines] = {};
+  alignas(16) float m_InvertState[kNumLines] = {};
+  alignas(16) float m_FeedbackMatrix[kNumLines][kNumLines] = {};  // [destination][source]
+  float m_InvertCoef = 0.0f;
+
+  // Modulation.
+  alignas(16) float m_ReadFrac[kNumLines] = {};
+  alignas(16) float m_ModIncrement[kNumLines] = {};
+  alignas(16) float m_ModDepth[kNumLines] = {};
+  float m_ModSpread = 0.0f;
+  float m_LfoPhase = 0.0f;      // radians
+  float m_LfoIncrement = 0.0f;  // radians per sample
+  uint32_t m_ControlPeriod = 0;
+  uint32_t m_ControlCountdown = 0;  // 0 forces a modulation update
+  const float kModCompensationRef = 0.45f;
+
+  // Saturation, damping, decay, DC high-pass.
+  alignas(16) float m_SatPreState[kNumLines] = {};
+  alignas(16) float m_SatPostState[kNumLines] = {};
+  alignas(16) float m_DecayGain[kNumLines] = {};
+  alignas(16) float m_DampRatio[kNumLines] = {};
+  alignas(16) float m_DampTarget[kNumLines] = {};
+  alignas(16) float m_HoldDampTarget[kNumLines] = {};
+  alignas(16) float m_DampCoef[kNumLines] = {};
+  alignas(16) float m_DampState[kNumLines] = {};
+  alignas(16) float m_HighpassCoef[kNumLines] = {};
+  alignas(16) float m_HighpassState[kNumLines] = {};
+  float m_Drive = 0.0f;
+  float m_InvDrive = 0.0f;
+
+  // Mixing: [0] left, [1] right, per line.
+  alignas(16) float m_InGain[2][kNumLines] = {};
+  alignas(16) float m_OutGain[2][kNumLines] = {};
+  alignas(16) float m_HoldOutGain[2][kNumLines] = {};
+  float m_DryGain = 0.0f;
+
+  uint32_t m_ModeFlags = 0;
   bool m_bReady = false;
   bool m_bClosed = false;
 };

@@ -198,9 +198,12 @@ void cVSTeffect::ProcessBlock(float** inputs, float** outputs, int32_t sampleFra
 }
 
 bool cVSTeffect::QueueEvents(const VstEvents* events) {
+  // The host's list runs past the two entries the record declares; indexing
+  // the declared array beyond its bound is undefined, so use a plain pointer.
+  const VstEvent* const* list = events->events;
   bool allQueued = true;
   for (int32_t i = 0; i < events->numEvents; ++i) {
-    const VstEvent* event = events->events[i];
+    const VstEvent* event = list[i];
     if (!event) {
       allQueued = false;  // skipped; the events around it are still queued
       continue;
