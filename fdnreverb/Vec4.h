@@ -100,10 +100,11 @@ struct sVec4 {
   // From four pairs of neighbouring floats: first = {p0[0], p1[0], p2[0], p3[0]}, second = {p0[1], ...}.
   static NIMBO_INLINE void LoadPairs(const float* p0, const float* p1, const float* p2, const float* p3, sVec4& first,
                                      sVec4& second) {
-    const __m128 a = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(p0)));
-    const __m128 b = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(p1)));
-    const __m128 c = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(p2)));
-    const __m128 d = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(p3)));
+    // 8-byte loads at any float address.
+    const __m128 a = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p0)));
+    const __m128 b = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p1)));
+    const __m128 c = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p2)));
+    const __m128 d = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p3)));
     const __m128 ab = _mm_unpacklo_ps(a, b), cd = _mm_unpacklo_ps(c, d);  // p0[0] p1[0] p0[1] p1[1]
     first.v = _mm_movelh_ps(ab, cd);
     second.v = _mm_movehl_ps(cd, ab);

@@ -22,7 +22,6 @@ class cEngineProbe {
   float DecayGain(int i) const { return e.m_DecayGain[i]; }
   float DampRatio(int i) const { return e.m_DampRatio[i]; }
   float DampCoef(int i) const { return e.m_DampCoef[i]; }
-  float DampTarget(int i) const { return e.m_DampTarget[i]; }
   float InvertCoef() const { return e.m_InvertCoef; }
   float OutGain(int channel, int i) const { return e.m_OutGain[channel][i]; }
   float HoldOutGain(int channel, int i) const { return e.m_HoldOutGain[channel][i]; }
@@ -30,9 +29,6 @@ class cEngineProbe {
   uint32_t ControlCountdown() const { return e.m_ControlCountdown; }
   uint32_t ModeFlags() const { return e.m_ModeFlags; }
   float LfoPhase() const { return e.m_LfoPhase; }
-  uint32_t ReadIndex(int i) const { return e.m_ReadIndex[i]; }
-  uint32_t WriteIndex(int i) const { return e.m_WriteIndex[i]; }
-  float ReadFrac(int i) const { return e.m_ReadFrac[i]; }
   // The delay the modulation update sees: write position less read position.
   float CurrentDelay(int i) const {
     return static_cast<float>((65536u + e.m_WriteIndex[i] - e.m_ReadIndex[i]) & kDelayMask) - e.m_ReadFrac[i];
