@@ -55,6 +55,16 @@ cFDNreverb::cFDNreverb(audioMasterCallback host) : cVSTeffect(host, kNumPrograms
   m_bConstructed = true;
 }
 
+void* cFDNreverb::operator new(size_t size) { return ::operator new(size, std::align_val_t{alignof(cFDNreverb)}); }
+
+void* cFDNreverb::operator new(size_t size, const std::nothrow_t&) noexcept {
+  return ::operator new(size, std::align_val_t{alignof(cFDNreverb)}, std::nothrow);
+}
+
+void cFDNreverb::operator delete(void* memory) noexcept {
+  ::operator delete(memory, std::align_val_t{alignof(cFDNreverb)});
+}
+
 void cFDNreverb::MarkAllDirty() {
   m_bResetPending = true;
   m_bLengthsDirty = true;

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <new>
 
 #include "../nimbolib/cVSTeffect.h"
 #include "Engine.h"
@@ -24,6 +26,12 @@ enum : int32_t {
 class cFDNreverb : public nimbo::cVSTeffect {
  public:
   explicit cFDNreverb(audioMasterCallback host);
+
+  // The engine's vector state needs its alignment honoured on the heap too;
+  // 32-bit Windows' malloc gives 8 bytes where the compiler assumes 16.
+  static void* operator new(size_t size);
+  static void* operator new(size_t size, const std::nothrow_t&) noexcept;
+  static void operator delete(void* memory) noexcept;
   ~cFDNreverb() override = default;
 
   void OnParameterChanged(int32_t index, float value) override;

@@ -31,7 +31,7 @@ namespace {
 constexpr int32_t kNumParams = 18;
 constexpr int32_t kMaxInstances = 3;
 constexpr int32_t kMaxOperations = 256;
-constexpr int64_t kMaxFramesPerInput = 1 << 15;  // keeps a run to milliseconds
+constexpr int64_t kMaxFramesPerInput = 1 << 13;  // instrumented audio is slow: keeps a run to milliseconds
 constexpr int32_t kMaxBlock = 4096;
 constexpr float kSaneLimit = 1e6f;
 constexpr float kPrefill = 777.0f;
