@@ -7,12 +7,12 @@
 
 using namespace nimbo;
 
-// The program values as the engine reads them. Every value the parameters can
-// produce (factory programs included) passes unchanged; anything else is
-// brought into a range where every formula below stays finite and every
-// float-to-integer conversion stays defined.
 namespace {
 
+// The program values as the engine reads them. Whatever the parameters can
+// produce (factory programs included) keeps the results of the formulas
+// below; anything else is brought into a range where every formula stays
+// finite and every float-to-integer conversion stays defined.
 struct sValues {
   int32_t plane;
   float rot1, rot2, inv, baseDelay, halflife, damping, modPeriod, modDepth, modSpread, dry, wet, drive;

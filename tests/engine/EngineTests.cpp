@@ -183,35 +183,44 @@ TEST(Blocks, OnlyTheDitherDependsOnTheHostsBlocks) {
   // Blocks of one frame against long and ragged blocks: control points must
   // fall at the same stream positions, and frames overlap in a long block only
   // where the lines allow it (1 to 27 samples here, with and without
-  // modulation). The dither restarts with every call, so a few 1e-12 differ.
+  // modulation and feedback, and held). The dither restarts with every call,
+  // so a few 1e-12 differ.
   std::vector<sProgram> programs = {MakeProgram(kTemple)};
   for (int n = 1; n <= 9; ++n)
-    for (float depth : {0.0f, 20.0f}) {
-      sProgram p = MakeProgram(kDrumRoomL);
-      p.values.geometry = 15;  // 1, 1.5, 2 and 3 base delays
-      p.values.baseDelay = static_cast<float>(n) / 32768, p.values.modDepth = depth;
-      programs.push_back(p);
-    }
+    for (float depth : {0.0f, 20.0f})
+      for (float damping : {0.0f, 0.75f}) {
+        sProgram p = MakeProgram(kDrumRoomL);
+        p.values.geometry = 15;  // 1, 1.5, 2 and 3 base delays
+        p.values.baseDelay = static_cast<float>(n) / 32768, p.values.modDepth = depth, p.values.damping = damping;
+        programs.push_back(p);
+      }
   const auto inL = Noise(16384, 0.5f, 9), inR = Noise(16384, 0.5f, 10);
+  // Frames [0, 12288) as they are, the rest held; blocks of the given size, or ragged for 0.
+  auto render = [&](sEngineRig& rig, int32_t block, std::vector<float>& outL, std::vector<float>& outR) {
+    outL.assign(inL.size(), 0.0f), outR.assign(inL.size(), 0.0f);
+    std::mt19937 rng(11);
+    for (size_t pos = 0; pos < inL.size();) {
+      const size_t part = pos < 12288 ? 12288 : inL.size();
+      const size_t n = std::min<size_t>(block > 0 ? size_t(block) : rng() % 700 + 1, part - pos);
+      rig.engine.Process(&inL[pos], &inR[pos], &outL[pos], &outR[pos], int32_t(n), pos >= 12288);
+      pos += n;
+    }
+  };
   for (sProgram& p : programs) {
     p.values.modPeriod = kExactCycle;
     sEngineRig single(p, 32768), whole(p, 32768), ragged(p, 32768);
-    std::vector<float> oneL, oneR, refL, refR, raggedL(inL.size()), raggedR(inL.size());
-    single.Run(inL, inR, oneL, oneR, 1);
-    whole.Run(inL, inR, refL, refR, 5000);
-    std::mt19937 rng(11);
-    for (size_t pos = 0; pos < inL.size();) {
-      const int32_t n = static_cast<int32_t>(std::min<size_t>(rng() % 700 + 1, inL.size() - pos));
-      ragged.engine.Process(&inL[pos], &inR[pos], &raggedL[pos], &raggedR[pos], n, false);
-      pos += static_cast<size_t>(n);
-    }
+    std::vector<float> oneL, oneR, refL, refR, raggedL, raggedR;
+    render(single, 1, oneL, oneR);
+    render(whole, 5000, refL, refR);
+    render(ragged, 0, raggedL, raggedR);
     double worst = 0, energy = 0;
     for (size_t k = 0; k < inL.size(); ++k) {
       worst = std::max({worst, std::fabs(double(oneL[k]) - refL[k]), std::fabs(double(raggedR[k]) - refR[k])});
       energy += double(refL[k]) * refL[k];
     }
     EXPECT_GT(energy, 1.0);
-    EXPECT_LT(worst, 1e-7) << "base " << p.values.baseDelay * 32768 << " samples, depth " << p.values.modDepth;
+    EXPECT_LT(worst, 1e-7) << "base " << p.values.baseDelay * 32768 << " samples, depth " << p.values.modDepth
+                           << ", damping " << p.values.damping;
     EXPECT_EQ(single.Probe().ControlCountdown(), ragged.Probe().ControlCountdown());
     EXPECT_EQ(single.Probe().LfoPhase(), whole.Probe().LfoPhase());
   }
