@@ -48,6 +48,12 @@ void* operator new[](std::size_t size, std::align_val_t align) {
   if (void* p = AllocateAligned(size, align)) return p;
   throw std::bad_alloc();
 }
+void* operator new(std::size_t size, std::align_val_t align, const std::nothrow_t&) noexcept {
+  return AllocateAligned(size, align);
+}
+void* operator new[](std::size_t size, std::align_val_t align, const std::nothrow_t&) noexcept {
+  return AllocateAligned(size, align);
+}
 void operator delete(void* p) noexcept { Free(p); }
 void operator delete[](void* p) noexcept { Free(p); }
 void operator delete(void* p, std::size_t) noexcept { Free(p); }
@@ -58,6 +64,8 @@ void operator delete(void* p, std::align_val_t) noexcept { Free(p); }
 void operator delete[](void* p, std::align_val_t) noexcept { Free(p); }
 void operator delete(void* p, std::size_t, std::align_val_t) noexcept { Free(p); }
 void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { Free(p); }
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { Free(p); }
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { Free(p); }
 
 namespace {
 
