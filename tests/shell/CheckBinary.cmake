@@ -1,6 +1,7 @@
-# Checks one shipped plugin binary: it exports exactly VSTPluginMain and main,
-# and a Windows DLL has the expected format and imports only Windows' own DLLs.
-#   cmake -DKIND=linux|win32|win64 -DBINARY=<file> -DOBJDUMP=<objdump> -DNM=<nm> -P CheckBinary.cmake
+# Checks one shipped plugin binary: it exports exactly the entry points of its
+# format (VSTPluginMain and main unless EXPORTS lists others), and a Windows DLL
+# has the expected format and imports only Windows' own DLLs.
+#   cmake -DKIND=linux|win32|win64 -DBINARY=<file> -DOBJDUMP=<objdump> -DNM=<nm> [-DEXPORTS=a,b] -P CheckBinary.cmake
 cmake_minimum_required(VERSION 3.25)
 
 if(NOT EXISTS "${BINARY}")
@@ -15,8 +16,13 @@ function(run_tool out)
   set(${out} "${text}" PARENT_SCOPE)
 endfunction()
 
+if(NOT DEFINED EXPORTS)
+  set(EXPORTS VSTPluginMain main)
+endif()
+string(REPLACE "," ";" EXPORTS "${EXPORTS}")
+
 function(expect_names what actual)
-  set(expected VSTPluginMain main)
+  set(expected ${EXPORTS})
   list(SORT expected)
   list(SORT actual)
   if(NOT actual STREQUAL expected)

@@ -1,0 +1,98 @@
+#include "cVst3Factory.h"
+
+#include "Vst3Identity.h"
+#include "Vst3Text.h"
+
+namespace nimbovst3 {
+
+using namespace vst3;
+
+namespace {
+constexpr int32 kNumClasses = 1;
+}  // namespace
+
+cVst3Factory& cVst3Factory::Instance() {
+  static cVst3Factory factory;
+  return factory;
+}
+
+tresult PLUGIN_API cVst3Factory::queryInterface(const TUID interfaceId, void** obj) {
+  if (!obj) return kInvalidArgument;
+  *obj = nullptr;
+  if (IidEqual(interfaceId, FUnknown::iid) || IidEqual(interfaceId, IPluginFactory::iid) ||
+      IidEqual(interfaceId, IPluginFactory2::iid) || IidEqual(interfaceId, IPluginFactory3::iid)) {
+    *obj = static_cast<IPluginFactory3*>(this);
+    addRef();
+    return kResultOk;
+  }
+  return kNoInterface;
+}
+
+uint32 PLUGIN_API cVst3Factory::addRef() { return ++m_RefCount; }
+
+uint32 PLUGIN_API cVst3Factory::release() {
+  // Never below 1: the factory outlives every host reference.
+  uint32 count = m_RefCount.load();
+  while (count > 1 && !m_RefCount.compare_exchange_weak(count, count - 1)) {
+  }
+  return count > 1 ? count - 1 : 1;
+}
+
+tresult PLUGIN_API cVst3Factory::getFactoryInfo(PFactoryInfo* info) {
+  if (!info) return kInvalidArgument;
+  CopyText(info->vendor, kVendor);
+  CopyText(info->url, kVendorUrl);
+  CopyText(info->email, kVendorEmail);
+  info->flags = Vst::kDefaultFactoryFlags;
+  return kResultOk;
+}
+
+int32 PLUGIN_API cVst3Factory::countClasses() { return kNumClasses; }
+
+tresult PLUGIN_API cVst3Factory::getClassInfo(int32 index, PClassInfo* info) {
+  if (!info || index < 0 || index >= kNumClasses) return kInvalidArgument;
+  std::memcpy(info->cid, kAudioEffectClassId.data(), sizeof info->cid);
+  info->cardinality = PClassInfo::kManyInstances;
+  CopyText(info->category, Vst::kVstAudioEffectClass);
+  CopyText(info->name, kClassName);
+  return kResultOk;
+}
+
+tresult PLUGIN_API cVst3Factory::getClassInfo2(int32 index, PClassInfo2* info) {
+  if (!info || index < 0 || index >= kNumClasses) return kInvalidArgument;
+  std::memcpy(info->cid, kAudioEffectClassId.data(), sizeof info->cid);
+  info->cardinality = PClassInfo::kManyInstances;
+  CopyText(info->category, Vst::kVstAudioEffectClass);
+  CopyText(info->name, kClassName);
+  info->classFlags = 0;
+  CopyText(info->subCategories, kSubCategories);
+  CopyText(info->vendor, kVendor);
+  CopyText(info->version, kClassVersion);
+  CopyText(info->sdkVersion, kSdkVersion);
+  return kResultOk;
+}
+
+tresult PLUGIN_API cVst3Factory::getClassInfoUnicode(int32 index, PClassInfoW* info) {
+  if (!info || index < 0 || index >= kNumClasses) return kInvalidArgument;
+  std::memcpy(info->cid, kAudioEffectClassId.data(), sizeof info->cid);
+  info->cardinality = PClassInfo::kManyInstances;
+  CopyText(info->category, Vst::kVstAudioEffectClass);
+  CopyText(info->name, kClassName);
+  info->classFlags = 0;
+  CopyText(info->subCategories, kSubCategories);
+  CopyText(info->vendor, kVendor);
+  CopyText(info->version, kClassVersion);
+  CopyText(info->sdkVersion, kSdkVersion);
+  return kResultOk;
+}
+
+tresult PLUGIN_API cVst3Factory::createInstance(FIDString cid, FIDString interfaceId, void** obj) {
+  if (!obj || !cid || !interfaceId) return kInvalidArgument;
+  *obj = nullptr;
+  if (!IidEqual(cid, kAudioEffectClassId)) return kNoInterface;
+  return kNotImplemented;
+}
+
+tresult PLUGIN_API cVst3Factory::setHostContext(FUnknown*) { return kResultOk; }
+
+}  // namespace nimbovst3

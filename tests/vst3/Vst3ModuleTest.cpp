@@ -1,0 +1,141 @@
+// The bundle as a VST3 host first meets it: module entry, factory and class
+// descriptions, and the class ID that lets hosts swap in this build for the
+// VST 2.x one in an old project.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdio>
+#include <string>
+
+#include "cVst3Host.h"
+#include "cVstHost.h"
+
+namespace {
+
+using namespace vst3;
+using namespace vst3::Vst;
+using nimbohost::FieldText;
+
+std::shared_ptr<nimbohost::cVst3Module> LoadBundle() {
+  std::string error;
+  auto module = nimbohost::cVst3Module::Load(NIMBOHALL_VST3_BUNDLE, &error);
+  EXPECT_TRUE(module) << error;
+  return module;
+}
+
+TEST(Vst3Module, ListsOneReverbByItsVendor) {
+  const auto module = LoadBundle();
+  ASSERT_TRUE(module);
+  EXPECT_TRUE(module->HadEntry());
+  ASSERT_TRUE(module->Factory2() && module->Factory3());
+
+  PFactoryInfo factory{};
+  ASSERT_EQ(module->FactoryInfo(factory), kResultOk);
+  EXPECT_EQ(FieldText(factory.vendor), "Brannoch");
+  EXPECT_EQ(FieldText(factory.url), "");
+  EXPECT_EQ(FieldText(factory.email), "");
+  EXPECT_EQ(factory.flags, PFactoryInfo::kUnicode);
+
+  ASSERT_EQ(module->Classes().size(), 1u);
+  const nimbohost::sClassInfo& effect = module->Classes()[0];
+  EXPECT_EQ(FieldText(effect.info.category), kVstAudioEffectClass);
+  EXPECT_EQ(FieldText(effect.info.name), "Nimbohall");
+  EXPECT_EQ(effect.info.cardinality, PClassInfo::kManyInstances);
+  ASSERT_TRUE(effect.info2 && effect.infoW);
+  const PClassInfo2& info2 = *effect.info2;
+  const PClassInfoW& infoW = *effect.infoW;
+  EXPECT_EQ(FieldText(info2.subCategories), "Fx|Reverb");
+  EXPECT_EQ(FieldText(info2.vendor), "Brannoch");
+  EXPECT_EQ(FieldText(info2.sdkVersion).rfind("VST 3.", 0), 0u) << FieldText(info2.sdkVersion);
+  // All three descriptions name the same class alike.
+  for (const char* cid : {info2.cid, infoW.cid}) EXPECT_EQ(nimbohost::IidHex(cid), nimbohost::IidHex(effect.info.cid));
+  EXPECT_EQ(FieldText(info2.category), FieldText(infoW.category));
+  EXPECT_EQ(FieldText(info2.name), FieldText(infoW.name));
+  EXPECT_EQ(FieldText(info2.subCategories), FieldText(infoW.subCategories));
+  EXPECT_EQ(FieldText(info2.vendor), FieldText(infoW.vendor));
+  EXPECT_EQ(FieldText(info2.version), FieldText(infoW.version));
+  EXPECT_EQ(FieldText(info2.sdkVersion), FieldText(infoW.sdkVersion));
+  EXPECT_EQ(info2.classFlags, infoW.classFlags);
+}
+
+// The ID a host derives from the VST 2.x build it finds in a project: the hex
+// string "VST" + unique ID + first 9 name bytes in lower case, read the way
+// the format reads UID strings on this platform.
+TEST(Vst3Module, ClassIdIsTheOneHostsDeriveFromTheVst2Build) {
+  nimbohost::cPluginLibrary vst2(NIMBOHALL_PLUGIN_PATH);
+  std::string error;
+  auto effect = nimbohost::cHostedEffect::Create(vst2.Entry(), {}, &error);
+  ASSERT_TRUE(effect) << vst2.Error() << error;
+  const std::string name = effect->EffectName();
+  const auto uniqueId = static_cast<uint32_t>(effect->Record()->uniqueID);
+  effect.reset();
+
+  char text[33] = {};
+  std::snprintf(text, sizeof text, "%06X%08X", ('V' << 16) | ('S' << 8) | 'T', uniqueId);
+  for (size_t i = 0; i < 9; ++i) {
+    const auto c = i < name.size() ? static_cast<unsigned char>(std::tolower(static_cast<unsigned char>(name[i]))) : 0;
+    std::snprintf(text + 14 + 2 * i, 3, "%02X", c);
+  }
+  unsigned bytes[16];
+  for (int i = 0; i < 16; ++i) std::sscanf(text + 2 * i, "%2x", &bytes[i]);
+  char expected[16];
+  for (int i = 0; i < 16; ++i) expected[i] = static_cast<char>(bytes[i]);
+#if NIMBO_VST3_COM_COMPATIBLE
+  // Windows reads the first 8, 4 and 4 digits as little-endian GUID fields.
+  std::swap(expected[0], expected[3]);
+  std::swap(expected[1], expected[2]);
+  std::swap(expected[4], expected[5]);
+  std::swap(expected[6], expected[7]);
+#endif
+
+  const auto module = LoadBundle();
+  ASSERT_TRUE(module && !module->Classes().empty());
+  EXPECT_EQ(nimbohost::IidHex(module->Classes()[0].info.cid), nimbohost::IidHex(expected))
+      << "VST 2.x unique ID " << std::hex << uniqueId << ", effect name \"" << name << "\"";
+}
+
+// Hosts probe factories with out-of-range indices, unknown IDs and, now and
+// then, null pointers; each must get an error, not a crash or a stale object.
+TEST(Vst3Module, FactoryRefusesWhatItCannotAnswer) {
+  const auto module = LoadBundle();
+  ASSERT_TRUE(module);
+  PClassInfo info{};
+  PClassInfo2 info2{};
+  PClassInfoW infoW{};
+  for (int32 index : {-1, 1}) {
+    EXPECT_NE(module->Factory()->getClassInfo(index, &info), kResultOk);
+    EXPECT_NE(module->Factory2()->getClassInfo2(index, &info2), kResultOk);
+    EXPECT_NE(module->Factory3()->getClassInfoUnicode(index, &infoW), kResultOk);
+  }
+  EXPECT_EQ(module->Factory()->getClassInfo(0, nullptr), kInvalidArgument);
+  EXPECT_EQ(module->Factory()->getFactoryInfo(nullptr), kInvalidArgument);
+
+  const Iid unknown = InlineUid(1, 2, 3, 4);
+  void* object = &info;
+  EXPECT_EQ(module->Factory()->createInstance(unknown.data(), IComponent::iid.data(), &object), kNoInterface);
+  EXPECT_EQ(object, nullptr);
+}
+
+// The chunked stream is what state tests rely on to show a plugin copes with
+// short reads and writes: it must really cut every call short.
+TEST(Vst3HostStream, MovesAtMostTheAllowedBytesPerCall) {
+  auto stream = nimbohost::cMemoryStream::Make({}, 3);
+  char bytes[10] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+  int32 moved = -1;
+  ASSERT_EQ(stream->write(bytes, 10, &moved), kResultOk);
+  EXPECT_EQ(moved, 3);
+  ASSERT_EQ(stream->write(bytes + 3, 7, &moved), kResultOk);
+  EXPECT_EQ(moved, 3);
+  int64 position = 0;
+  ASSERT_EQ(stream->seek(0, IBStream::kIBSeekSet, &position), kResultOk);
+  char back[10] = {};
+  int32 total = 0;
+  while (stream->read(back + total, 10 - total, &moved) == kResultOk && moved > 0) {
+    EXPECT_LE(moved, 3);
+    total += moved;
+  }
+  ASSERT_EQ(total, 6);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(back[i], bytes[i]);
+}
+
+}  // namespace
