@@ -89,7 +89,7 @@ bool cReverbCore::LoadState(std::span<const uint8_t> data) {
   }
 
   {
-    std::lock_guard<std::mutex> guard(m_ControlMutex);
+    cControlGuard guard(m_ControlMutex);
     BeginEdit();
     CopyProgram(m_EditProgram, m_Programs[program]);
     for (int32_t id = 0; id < kNumParameters; ++id) {

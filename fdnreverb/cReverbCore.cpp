@@ -108,7 +108,7 @@ void cReverbCore::MarkAllDirty() {
 }
 
 void cReverbCore::SetProgram(int32_t index) {
-  std::lock_guard<std::mutex> guard(m_ControlMutex);
+  cControlGuard guard(m_ControlMutex);
   const int32_t current = m_CurrentProgram.load();
   if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(kNumPrograms) || index == current) return;
   BeginEdit();
@@ -121,7 +121,7 @@ void cReverbCore::SetProgram(int32_t index) {
 }
 
 void cReverbCore::SetProgramName(const char* name) {
-  std::lock_guard<std::mutex> guard(m_ControlMutex);
+  cControlGuard guard(m_ControlMutex);
   char copy[kProgramNameSize] = {};
   CopyPadded(copy, name, kProgramNameLength);
   StoreSharedText(m_EditProgram.name, copy, kProgramNameLength + 1);
@@ -137,7 +137,7 @@ bool cReverbCore::GetProgramName(int32_t index, char* text) const {
 
 bool cReverbCore::StoreProgram(int32_t index) {
   if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(kNumPrograms)) return false;
-  std::lock_guard<std::mutex> guard(m_ControlMutex);
+  cControlGuard guard(m_ControlMutex);
   CopyProgram(m_Programs[index], m_EditProgram);
   return true;
 }

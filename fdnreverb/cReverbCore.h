@@ -13,7 +13,6 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <span>
 
 #include "../nimbolib/Atomic.h"
@@ -130,7 +129,7 @@ class cReverbCore {
   std::atomic<bool> m_bModulationDirty{false};
   // Odd while a control thread rewrites the live program as a whole.
   std::atomic<uint32_t> m_EditSequence{0};
-  mutable std::mutex m_ControlMutex;  // whole-program changes; never taken by the audio thread
+  mutable nimbo::cControlMutex m_ControlMutex;  // whole-program changes; never taken by the audio thread
 
   // Values a state may hold: the parameter's range widened to what factory programs store.
   float m_StateLow[kNumParameters] = {};

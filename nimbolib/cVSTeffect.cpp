@@ -6,23 +6,7 @@
 #include "Atomic.h"
 #include "Text.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <time.h>
-#endif
-
 namespace nimbo {
-
-void SleepOneMillisecond() {
-#ifdef _WIN32
-  Sleep(1);
-#else
-  timespec t{0, 1000000};
-  while (nanosleep(&t, &t) != 0) {
-  }
-#endif
-}
 
 // ---- lock -------------------------------------------------------------------
 

@@ -51,8 +51,6 @@ class cLockGuard {
   bool m_bAcquired = false;
 };
 
-void SleepOneMillisecond();
-
 class cVSTeffect {
  public:
   // With default descriptors of its own, which the effect class sets up.
