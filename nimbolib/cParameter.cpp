@@ -79,26 +79,27 @@ void cParameter::BindFloat(float* location) {
 float cParameter::Normalized() const { return LoadShared(normalized); }
 float cParameter::Value() const { return LoadShared(value); }
 
-void cParameter::SetNormalized(float n) {
-  float p = 0.0f;
-  if (n == 0.0f && zeroIsOff) {
-    p = 0.0f;
-  } else {
-    const long double x = n, s = scale, o = offset;
-    long double plain = 0.0L;
-    switch (curve) {
-      case kCurveInteger: plain = std::floor(s * x + o); break;
-      case kCurveLinear: plain = s * x + o; break;
-      case kCurveLog: plain = std::exp2(s * x + o); break;
-      case kCurveSquare: plain = o + s * x * x; break;
-      case kCurveInverseSquare: plain = o + s * (1.0L - (1.0L - x) * (1.0L - x)); break;
-      case kCurveSmoothstep: plain = o + s * (3.0L * x * x - 2.0L * x * x * x); break;
-      default: break;
-    }
-    p = static_cast<float>(plain);
-    if (p < minValue) p = minValue;
-    if (p > maxValue) p = maxValue;
+float cParameter::NormalizedToPlain(float n) const {
+  if (n == 0.0f && zeroIsOff) return 0.0f;
+  const long double x = n, s = scale, o = offset;
+  long double plain = 0.0L;
+  switch (curve) {
+    case kCurveInteger: plain = std::floor(s * x + o); break;
+    case kCurveLinear: plain = s * x + o; break;
+    case kCurveLog: plain = std::exp2(s * x + o); break;
+    case kCurveSquare: plain = o + s * x * x; break;
+    case kCurveInverseSquare: plain = o + s * (1.0L - (1.0L - x) * (1.0L - x)); break;
+    case kCurveSmoothstep: plain = o + s * (3.0L * x * x - 2.0L * x * x * x); break;
+    default: break;
   }
+  float p = static_cast<float>(plain);
+  if (p < minValue) p = minValue;
+  if (p > maxValue) p = maxValue;
+  return p;
+}
+
+void cParameter::SetNormalized(float n) {
+  const float p = NormalizedToPlain(n);
   StoreShared(value, p);
   StoreShared(normalized, curve == kCurveInteger ? PlainToNormalized(p) : n);
   WriteBinding();

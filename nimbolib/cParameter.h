@@ -30,6 +30,8 @@ class cParameter {
 
   // [any thread] n within [0, 1]: curve, bounds, write through the binding.
   void SetNormalized(float n);
+  // Plain value of a normalized one (n within [0, 1]): curve and bounds, as SetNormalized.
+  float NormalizedToPlain(float n) const;
   // Normalized value of a plain value, within [0, 1].
   float PlainToNormalized(float v) const;
   // [dispatcher, under the effect lock] reload value and normalized from the binding.
