@@ -45,6 +45,13 @@ class cFDNengine {
   // Derives every coefficient from a plain copy of the program.
   NIMBO_ALIGNED_ENTRY void UpdateCoefficients(const sProgram& program, float sampleRate, bool lengthsDirty,
                                               bool modulationDirty);
+  // A line's delay in samples, and its fractional-delay all-pass coefficient.
+  static float LineLength(float fs, float baseDelay, float ratio);
+  static float LineAllpassCoef(float length);
+  // Frames until a full-scale input has died away below -100 dBFS in normal
+  // mode, for a program's values and ratios; a bound, not a measurement.
+  static double TailFrames(const sSoundValues& values, const float (&ratio)[kNumLines], float sampleRate);
+
   // Renders frames; hold freezes the tail and drops input and dry signal.
   // Inputs and outputs may be the same buffers.
   NIMBO_ALIGNED_ENTRY void Process(const float* inL, const float* inR, float* outL, float* outR, int32_t frames,

@@ -73,10 +73,20 @@ void cFDNengine::ResetNetwork(bool keepTail) {
   m_LfoPhase = 0.0f;
 }
 
+float cFDNengine::LineLength(float fs, float baseDelay, float ratio) {
+  return std::min(fs * baseDelay * ratio, kMaxDelaySamples);
+}
+
+// The first-order all-pass that adds the fraction of a sample the integer delay leaves out.
+float cFDNengine::LineAllpassCoef(float length) {
+  const float f = length - static_cast<float>(static_cast<uint32_t>(length));
+  return std::min((1.0f - f) / (1.0f + f), kMaxAllpassCoef);
+}
+
 // fs, baseDelay and ratio are finite and non-negative, so L is too.
 void cFDNengine::ComputeDelayLengths(float fs, float baseDelay, const float (&ratio)[kNumLines]) {
   for (int i = 0; i < kNumLines; ++i) {
-    const float length = std::min(fs * baseDelay * ratio[i], kMaxDelaySamples);
+    const float length = LineLength(fs, baseDelay, ratio[i]);
     m_DelayLength[i] = length;
     const uint32_t n = static_cast<uint32_t>(length);
     if (n == 0) {
@@ -89,8 +99,7 @@ void cFDNengine::ComputeDelayLengths(float fs, float baseDelay, const float (&ra
     } else {
       m_DelaySamples[i] = n;
       m_Presence[i] = 1.0f;
-      const float f = length - static_cast<float>(n);
-      m_LineAllpassCoef[i] = std::min((1.0f - f) / (1.0f + f), kMaxAllpassCoef);
+      m_LineAllpassCoef[i] = LineAllpassCoef(length);
     }
   }
 }

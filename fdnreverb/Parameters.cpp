@@ -1,6 +1,7 @@
 // The 18 host parameters: names, groups, curves, ranges, display formats.
-#include "../nimbolib/Atomic.h"
-#include "cFDNreverb.h"
+#include <iterator>
+
+#include "cReverbCore.h"
 
 using namespace nimbo;
 
@@ -56,7 +57,7 @@ constexpr sParameterSpec kParameterTable[kNumParameters] = {
 
 }  // namespace
 
-void cFDNreverb::SetupParameters() {
+void cReverbCore::SetupParameters() {
   sSoundValues& v = m_EditProgram.values;
   float* const floatBindings[kNumParameters] = {
       nullptr,      &v.baseDelay, &v.halflife,  &v.damping,  nullptr,  &v.fbRot1,  &v.fbRot2,  &v.fbInv,

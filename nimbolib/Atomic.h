@@ -27,4 +27,31 @@ inline void LoadSharedText(char* dst, const char* src, size_t count) {
   for (size_t i = 0; i < count; ++i) dst[i] = LoadShared(src[i]);
 }
 
+void SleepOneMillisecond();
+
+// Serialises control threads over changes that span many values. The audio
+// thread never takes it; contention is rare, so waiting sleeps.
+class cControlMutex {
+ public:
+  void lock() {
+    for (int spins = 0; m_bHeld.exchange(true, std::memory_order_acquire); ++spins)
+      if (spins >= 64) SleepOneMillisecond();
+  }
+  void unlock() { m_bHeld.store(false, std::memory_order_release); }
+
+ private:
+  std::atomic<bool> m_bHeld{false};
+};
+
+class cControlGuard {
+ public:
+  explicit cControlGuard(cControlMutex& mutex) : m_Mutex(mutex) { m_Mutex.lock(); }
+  ~cControlGuard() { m_Mutex.unlock(); }
+  cControlGuard(const cControlGuard&) = delete;
+  cControlGuard& operator=(const cControlGuard&) = delete;
+
+ private:
+  cControlMutex& m_Mutex;
+};
+
 }  // namespace nimbo

@@ -2,7 +2,10 @@
 
 #include <cmath>
 #include <cstdio>
+#include <charconv>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 #include "Atomic.h"
 #include "Text.h"
@@ -76,26 +79,27 @@ void cParameter::BindFloat(float* location) {
 float cParameter::Normalized() const { return LoadShared(normalized); }
 float cParameter::Value() const { return LoadShared(value); }
 
-void cParameter::SetNormalized(float n) {
-  float p = 0.0f;
-  if (n == 0.0f && zeroIsOff) {
-    p = 0.0f;
-  } else {
-    const long double x = n, s = scale, o = offset;
-    long double plain = 0.0L;
-    switch (curve) {
-      case kCurveInteger: plain = std::floor(s * x + o); break;
-      case kCurveLinear: plain = s * x + o; break;
-      case kCurveLog: plain = std::exp2(s * x + o); break;
-      case kCurveSquare: plain = o + s * x * x; break;
-      case kCurveInverseSquare: plain = o + s * (1.0L - (1.0L - x) * (1.0L - x)); break;
-      case kCurveSmoothstep: plain = o + s * (3.0L * x * x - 2.0L * x * x * x); break;
-      default: break;
-    }
-    p = static_cast<float>(plain);
-    if (p < minValue) p = minValue;
-    if (p > maxValue) p = maxValue;
+float cParameter::NormalizedToPlain(float n) const {
+  if (n == 0.0f && zeroIsOff) return 0.0f;
+  const long double x = n, s = scale, o = offset;
+  long double plain = 0.0L;
+  switch (curve) {
+    case kCurveInteger: plain = std::floor(s * x + o); break;
+    case kCurveLinear: plain = s * x + o; break;
+    case kCurveLog: plain = std::exp2(s * x + o); break;
+    case kCurveSquare: plain = o + s * x * x; break;
+    case kCurveInverseSquare: plain = o + s * (1.0L - (1.0L - x) * (1.0L - x)); break;
+    case kCurveSmoothstep: plain = o + s * (3.0L * x * x - 2.0L * x * x * x); break;
+    default: break;
   }
+  float p = static_cast<float>(plain);
+  if (p < minValue) p = minValue;
+  if (p > maxValue) p = maxValue;
+  return p;
+}
+
+void cParameter::SetNormalized(float n) {
+  const float p = NormalizedToPlain(n);
   StoreShared(value, p);
   StoreShared(normalized, curve == kCurveInteger ? PlainToNormalized(p) : n);
   WriteBinding();
@@ -169,10 +173,16 @@ void cParameter::RebuildDisplay() {
   // Clear the flag before reading the value, so a change racing with this
   // rebuild is still shown at the next request.
   StoreShared(displayDirty, false);
-  const float v = Value();
-  char display[kDisplayTextSize] = {};
-  char label[kLabelTextSize] = {};
+  char display[kDisplayTextSize];
+  char label[kLabelTextSize];
+  FormatValue(Value(), display, label);
+  StoreSharedText(displayText, display, sizeof display);
+  StoreSharedText(labelText, label, sizeof label);
+}
 
+void cParameter::FormatValue(float v, char (&display)[kDisplayTextSize], char (&label)[kLabelTextSize]) const {
+  std::memset(display, 0, sizeof display);
+  std::memset(label, 0, sizeof label);
   if (enumNames && curve == kCurveInteger) {
     const float k = v - offset;
     if (k > -1.0f && k < scale) {
@@ -208,8 +218,126 @@ void cParameter::RebuildDisplay() {
       }
     }
   }
-  StoreSharedText(displayText, display, sizeof display);
-  StoreSharedText(labelText, label, sizeof label);
+}
+
+void cParameter::ComposeText(float v, char (&text)[kValueTextSize]) const {
+  char display[kDisplayTextSize];
+  char label[kLabelTextSize];
+  FormatValue(v, display, label);
+  const char* begin = display;
+  while (*begin == ' ') ++begin;
+  size_t length = std::strlen(begin);
+  while (length > 0 && begin[length - 1] == ' ') --length;
+  std::memcpy(text, begin, length);
+  if (label[0] != '\0') {
+    text[length++] = ' ';
+    const size_t labelLength = std::strlen(label);
+    std::memcpy(text + length, label, labelLength);
+    length += labelLength;
+  }
+  text[length] = '\0';
+}
+
+// ---- plain values ---------------------------------------------------------------
+
+float cParameter::BoundPlain(float v) const {
+  if (v != v) return v;
+  if (zeroIsOff && v <= 0.0f) return 0.0f;
+  if (curve == kCurveInteger) v = std::floor(v + 0.5f);
+  return v < minValue ? minValue : v > maxValue ? maxValue : v;
+}
+
+void cParameter::SetPlain(float v) {
+  const float p = BoundPlain(v);
+  if (p != p) return;
+  SetValue(p);
+  WriteBinding();
+  StoreShared(displayDirty, true);
+}
+
+// ---- parsing --------------------------------------------------------------------
+
+namespace {
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// A unit or an answer as compared: lower case, no spaces, the degree and
+// multiplication signs spelt the ASCII way.
+std::string Folded(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (c == ' ') continue;
+    if (c == '\xB0') out += "deg";
+    else if (c == '\xD7') out += 'x';
+    else out += Lower(c);
+  }
+  return out;
+}
+
+std::string_view Trimmed(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+// The unit itself, or its first word alone ("x" for "x base"), or "degrees" for degrees.
+bool IsUnit(std::string_view text, const char* unit) {
+  const std::string t = Folded(text), u = Folded(unit);
+  if (t == u) return true;
+  const std::string_view full(unit);
+  const size_t space = full.find(' ');
+  if (space != std::string_view::npos && t == Folded(full.substr(0, space))) return true;
+  return u == "deg" && (t == "degree" || t == "degrees");
+}
+
+int PrefixExponent(char c) {
+  constexpr std::string_view kPrefixes = "yzafpnum kMGTPEZY";  // 'u' and 0xB5 both stand for micro
+  if (c == '\xB5') c = 'u';
+  const size_t at = kPrefixes.find(c);
+  return at == std::string_view::npos || c == ' ' ? 0 : 3 * (static_cast<int>(at) - 8);
+}
+
+}  // namespace
+
+bool cParameter::ParseText(const char* text, float& plain) const {
+  if (!text) return false;
+  const std::string_view t = Trimmed(text);
+  if (t.empty()) return false;
+  if (enumNames && curve == kCurveInteger) {
+    for (int32_t k = 0; k < static_cast<int32_t>(scale); ++k)
+      if (Folded(t) == Folded(enumNames[k])) {
+        plain = offset + static_cast<float>(k);
+        return true;
+      }
+  }
+  if (zeroIsOff && Folded(t) == "off") {
+    plain = 0.0f;
+    return true;
+  }
+
+  // Locale-independent number; a decimal comma is taken as a point.
+  std::string number(t);
+  if (number.find('.') == std::string::npos) {
+    const size_t comma = number.find(',');
+    if (comma != std::string::npos) number[comma] = '.';
+  }
+  const char* first = number.c_str();
+  if (*first == '+') ++first;
+  double x = 0.0;
+  const auto [end, error] = std::from_chars(first, number.c_str() + number.size(), x);
+  if (error != std::errc() || !std::isfinite(x)) return false;
+
+  const std::string_view rest = Trimmed(std::string_view(end));
+  if (!rest.empty() && !IsUnit(rest, unit)) {
+    const int exponent = siPrefix ? PrefixExponent(rest.front()) : 0;
+    const std::string_view afterPrefix = Trimmed(rest.substr(1));
+    if (exponent == 0 || !(afterPrefix.empty() || IsUnit(afterPrefix, unit))) return false;
+    x *= std::pow(10.0, exponent);
+  }
+  const float bounded = BoundPlain(static_cast<float>(x));
+  if (bounded != bounded) return false;
+  plain = bounded;
+  return true;
 }
 
 }  // namespace nimbo

@@ -19,6 +19,7 @@ enum : int32_t {
 
 constexpr int kDisplayTextSize = 9;  // value text: 8 characters and NUL
 constexpr int kLabelTextSize = 10;   // unit text: 9 characters and NUL
+constexpr int kValueTextSize = kDisplayTextSize + kLabelTextSize;  // "value unit", as one text
 
 class cParameter {
  public:
@@ -29,10 +30,29 @@ class cParameter {
 
   // [any thread] n within [0, 1]: curve, bounds, write through the binding.
   void SetNormalized(float n);
+  // Plain value of a normalized one (n within [0, 1]): curve and bounds, as SetNormalized.
+  float NormalizedToPlain(float n) const;
   // Normalized value of a plain value, within [0, 1].
   float PlainToNormalized(float v) const;
   // [dispatcher, under the effect lock] reload value and normalized from the binding.
   void SyncFromBinding();
+
+  // A plain value as the parameter can hold it: within the bounds, integers
+  // rounded to the nearest, 0 kept where it means "off". NaN gives NaN.
+  float BoundPlain(float v) const;
+  // [any thread] sets a plain value (bounded as above; NaN is ignored).
+  void SetPlain(float v);
+
+  // [any thread] the texts of any plain value, built as GetDisplay/GetLabel
+  // build those of the current one; the cached texts are not touched.
+  void FormatValue(float v, char (&display)[kDisplayTextSize], char (&label)[kLabelTextSize]) const;
+  // The value text and the unit as one Windows-1252 text, padding trimmed: "25.000 ms".
+  void ComposeText(float v, char (&text)[kValueTextSize]) const;
+  // [any thread] a value as people type it, in Windows-1252: a number, optionally
+  // with the unit, an SI prefix where the display uses them ("25ms", "25 ms",
+  // "0,025 s"), a named value or "off". The result is bounded; false when
+  // the text is not understood.
+  bool ParseText(const char* text, float& plain) const;
 
   // [any thread] what getParameter answers.
   float Normalized() const;

@@ -6,23 +6,7 @@
 #include "Atomic.h"
 #include "Text.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <time.h>
-#endif
-
 namespace nimbo {
-
-void SleepOneMillisecond() {
-#ifdef _WIN32
-  Sleep(1);
-#else
-  timespec t{0, 1000000};
-  while (nanosleep(&t, &t) != 0) {
-  }
-#endif
-}
 
 // ---- lock -------------------------------------------------------------------
 
@@ -56,8 +40,18 @@ bool cLockGuard::WaitWithoutLimit() {
 // ---- construction -------------------------------------------------------------
 
 cVSTeffect::cVSTeffect(audioMasterCallback host, int32_t numPrograms, int32_t numParameters)
-    : m_Parameters(static_cast<size_t>(std::max(numParameters, 0))),
+    : m_OwnParameters(static_cast<size_t>(std::max(numParameters, 0))),
+      m_Parameters(m_OwnParameters),
       m_EventQueue(new sEventRecord[kEventQueueCapacity]) {
+  Construct(host, numPrograms, numParameters);
+}
+
+cVSTeffect::cVSTeffect(audioMasterCallback host, int32_t numPrograms, std::span<cParameter> parameters)
+    : m_Parameters(parameters), m_EventQueue(new sEventRecord[kEventQueueCapacity]) {
+  Construct(host, numPrograms, static_cast<int32_t>(parameters.size()));
+}
+
+void cVSTeffect::Construct(audioMasterCallback host, int32_t numPrograms, int32_t numParameters) {
   m_Effect.owner = this;
   m_HostCallback = host;
   if (!host) {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "cParameter.h"
@@ -50,11 +51,12 @@ class cLockGuard {
   bool m_bAcquired = false;
 };
 
-void SleepOneMillisecond();
-
 class cVSTeffect {
  public:
+  // With default descriptors of its own, which the effect class sets up.
   cVSTeffect(audioMasterCallback host, int32_t numPrograms, int32_t numParameters);
+  // With the effect's descriptors, which outlive the base.
+  cVSTeffect(audioMasterCallback host, int32_t numPrograms, std::span<cParameter> parameters);
   virtual ~cVSTeffect();
   cVSTeffect(const cVSTeffect&) = delete;
   cVSTeffect& operator=(const cVSTeffect&) = delete;
@@ -108,6 +110,7 @@ class cVSTeffect {
     cVSTeffect* owner;
   };
 
+  void Construct(audioMasterCallback host, int32_t numPrograms, int32_t numParameters);
   intptr_t Dispatch(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt);
   bool QueueEvents(const VstEvents* events);
   void ProcessBlock(float** inputs, float** outputs, int32_t sampleFrames);
@@ -129,7 +132,8 @@ class cVSTeffect {
   float m_SampleRate = 0.0f;  // written and read under m_Lock
   int32_t m_BlockSize = 0;    // written and read under m_Lock
   std::atomic<int32_t> m_CurrentProgram{0};
-  std::vector<cParameter> m_Parameters;
+  std::vector<cParameter> m_OwnParameters;
+  std::span<cParameter> m_Parameters;
   // Fixed capacity, allocated once: the audio thread never allocates or frees.
   std::unique_ptr<sEventRecord[]> m_EventQueue;
   int32_t m_EventCount = 0;  // under m_Lock

@@ -157,27 +157,4 @@ std::string cHostedEffect::EffectName() { return TextRequest(effGetEffectName, 0
 std::string cHostedEffect::VendorString() { return TextRequest(effGetVendorString, 0, kVstMaxVendorStrLen + 1); }
 std::string cHostedEffect::ProductString() { return TextRequest(effGetProductString, 0, kVstMaxProductStrLen + 1); }
 
-std::string Cp1252ToUtf8(const std::string& text) {
-  // 0x80..0x9F differ from Latin-1; the rest of the upper half maps straight to U+00A0..U+00FF.
-  static const char16_t kHigh[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                     0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
-                                     0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
-  std::string out;
-  for (unsigned char c : text) {
-    const char32_t u = c < 0x80 ? c : c < 0xA0 ? kHigh[c - 0x80] : c;
-    if (u < 0x80) {
-      out += static_cast<char>(u);
-    } else if (u < 0x800) {
-      out += static_cast<char>(0xC0 | (u >> 6));
-      out += static_cast<char>(0x80 | (u & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | (u >> 12));
-      out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (u & 0x3F));
-    }
-  }
-  return out;
-}
-
 }  // namespace nimbohost

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "TextEncoding.h"
 #include "vst2.h"
 
 namespace nimbohost {
@@ -98,6 +99,6 @@ class cHostedEffect {
 };
 
 // Windows-1252 text as UTF-8, for showing plugin texts on a terminal.
-std::string Cp1252ToUtf8(const std::string& text);
+using nimbo::Cp1252ToUtf8;
 
 }  // namespace nimbohost

@@ -1,0 +1,256 @@
+#include "cReverbCore.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "../nimbolib/Atomic.h"
+#include "../nimbolib/Text.h"
+
+using namespace nimbo;
+
+cReverbCore::cReverbCore() {
+  for (sProgram& slot : m_Programs) BuildProgram(slot, kInitProgram);
+  for (int32_t i = 0; i < kNumFactoryPresets; ++i) BuildProgram(m_Programs[i], kFactoryPresets[i]);
+  m_EditProgram = m_Programs[0];
+  SetupParameters();
+  SyncAllParameters();
+  for (int32_t id = 0; id < kNumParameters; ++id) {
+    m_StateLow[id] = Parameter(id).minValue;
+    m_StateHigh[id] = Parameter(id).maxValue;
+    for (int32_t k = 0; k < kNumPrograms; ++k) {
+      const float v = ProgramValue(k, id);
+      if (Parameter(id).zeroIsOff && v == 0.0f) continue;  // "off" is allowed anyway, and only exactly 0
+      m_StateLow[id] = std::min(m_StateLow[id], v);
+      m_StateHigh[id] = std::max(m_StateHigh[id], v);
+    }
+  }
+}
+
+// ---- parameters -------------------------------------------------------------------
+
+void cReverbCore::SetNormalized(int32_t id, float n) {
+  if (!IsParameter(id)) return;
+  m_Parameters[static_cast<size_t>(id)].SetNormalized(n != n ? 1.0f : std::clamp(n, 0.0f, 1.0f));
+  OnParameterChanged(id);
+}
+
+bool cReverbCore::SetPlain(int32_t id, float plain) {
+  if (!IsParameter(id) || plain != plain) return false;
+  m_Parameters[static_cast<size_t>(id)].SetPlain(plain);
+  OnParameterChanged(id);
+  return true;
+}
+
+void cReverbCore::OnParameterChanged(int32_t id) {
+  switch (id) {
+    case kParamGeometry:
+      DeriveGeometry(m_EditProgram);
+      [[fallthrough]];
+    case kParamBaseDelay:
+      m_bLengthsDirty = true;
+      m_bModulationDirty = true;
+      break;
+    case kParamInDir:
+      DeriveInputPairs(m_EditProgram);
+      break;
+    case kParamOutDir:
+      DeriveOutputPairs(m_EditProgram);
+      break;
+    case kParamModDepth:
+    case kParamModPeriod:
+    case kParamModSpread:
+      m_bModulationDirty = true;
+      break;
+    default:
+      break;
+  }
+  m_bCoefficientsDirty.store(true, std::memory_order_release);
+}
+
+void cReverbCore::ValueText(int32_t id, float plain, char (&text)[kValueTextSize]) const {
+  if (IsParameter(id)) Parameter(id).ComposeText(plain, text);
+  else text[0] = '\0';
+}
+
+bool cReverbCore::ParseValue(int32_t id, const char* text, float& plain) const {
+  return IsParameter(id) && Parameter(id).ParseText(text, plain);
+}
+
+void cReverbCore::SyncAllParameters() {
+  for (cParameter& p : m_Parameters) p.SyncFromBinding();
+}
+
+// ---- programs -----------------------------------------------------------------------
+
+void cReverbCore::BeginEdit() {
+  m_EditSequence.store(m_EditSequence.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  std::atomic_thread_fence(std::memory_order_release);
+}
+
+void cReverbCore::EndEdit() {
+  m_EditSequence.store(m_EditSequence.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+}
+
+bool cReverbCore::SnapshotProgram(sProgram& program) const {
+  const uint32_t before = m_EditSequence.load(std::memory_order_acquire);
+  if (before & 1u) return false;
+  CopyProgram(program, m_EditProgram);
+  std::atomic_thread_fence(std::memory_order_acquire);
+  return m_EditSequence.load(std::memory_order_relaxed) == before;
+}
+
+void cReverbCore::MarkAllDirty() {
+  m_bResetPending = true;
+  m_bLengthsDirty = true;
+  m_bModulationDirty = true;
+  m_bCoefficientsDirty.store(true, std::memory_order_release);
+}
+
+void cReverbCore::SetProgram(int32_t index) {
+  cControlGuard guard(m_ControlMutex);
+  const int32_t current = m_CurrentProgram.load();
+  if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(kNumPrograms) || index == current) return;
+  BeginEdit();
+  CopyProgram(m_Programs[current], m_EditProgram);
+  m_CurrentProgram = index;
+  CopyProgram(m_EditProgram, m_Programs[index]);
+  EndEdit();
+  SyncAllParameters();
+  MarkAllDirty();
+}
+
+void cReverbCore::SetProgramName(const char* name) {
+  cControlGuard guard(m_ControlMutex);
+  char copy[kProgramNameSize] = {};
+  CopyPadded(copy, name, kProgramNameLength);
+  StoreSharedText(m_EditProgram.name, copy, kProgramNameLength + 1);
+  StoreSharedText(m_Programs[m_CurrentProgram.load()].name, copy, kProgramNameLength + 1);
+}
+
+bool cReverbCore::GetProgramName(int32_t index, char* text) const {
+  if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(kNumPrograms)) return false;
+  LoadSharedText(text, m_Programs[index].name, kProgramNameLength);
+  text[kProgramNameLength] = '\0';
+  return true;
+}
+
+bool cReverbCore::StoreProgram(int32_t index) {
+  if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(kNumPrograms)) return false;
+  cControlGuard guard(m_ControlMutex);
+  CopyProgram(m_Programs[index], m_EditProgram);
+  return true;
+}
+
+float cReverbCore::ProgramValue(int32_t index, int32_t id) const {
+  if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(kNumPrograms) || !IsParameter(id)) return 0.0f;
+  // The descriptors are bound to the live record; the same field of a slot lies at the same offset.
+  const cParameter& p = Parameter(id);
+  const auto* live = reinterpret_cast<const char*>(&m_EditProgram);
+  const auto* slot = reinterpret_cast<const char*>(&m_Programs[index]);
+  if (p.boundFloat) {
+    const auto at = reinterpret_cast<const char*>(p.boundFloat) - live;
+    if (at >= 0 && at < static_cast<ptrdiff_t>(sizeof(sProgram)))
+      return LoadShared(*reinterpret_cast<const float*>(slot + at));
+  }
+  if (p.boundInt) {
+    const auto at = reinterpret_cast<const char*>(p.boundInt) - live;
+    if (at >= 0 && at < static_cast<ptrdiff_t>(sizeof(sProgram)))
+      return static_cast<float>(LoadShared(*reinterpret_cast<const int32_t*>(slot + at)));
+  }
+  return p.Value();  // a switch: not part of any program
+}
+
+// ---- lifecycle ----------------------------------------------------------------------
+
+bool cReverbCore::Open(float sampleRate) {
+  m_SampleRate = sampleRate;
+  if (!m_Engine.Open()) return false;
+  m_bLengthsDirty = true;
+  m_bModulationDirty = true;
+  m_bCoefficientsDirty.store(true, std::memory_order_release);
+  return true;
+}
+
+void cReverbCore::Close() { m_Engine.Close(); }
+
+void cReverbCore::SetSampleRate(float sampleRate) {
+  m_SampleRate = sampleRate;
+  MarkAllDirty();
+}
+
+// ---- audio --------------------------------------------------------------------------
+
+void cReverbCore::Process(const float* inL, const float* inR, float* outL, float* outR, int32_t frames) {
+  if (!m_Engine.IsReady() || frames < 0) return;
+  // Reset first, then coefficients: the reset uses the delays in force before the update.
+  if (m_bResetPending.exchange(false)) m_Engine.ResetNetwork(LoadShared(m_KeepTail) != 0);
+  if (m_bCoefficientsDirty.exchange(false, std::memory_order_acquire)) {
+    const bool lengths = m_bLengthsDirty.exchange(false);
+    const bool modulation = m_bModulationDirty.exchange(false);
+    sProgram program;
+    if (SnapshotProgram(program)) {
+      m_Engine.UpdateCoefficients(program, m_SampleRate.load(std::memory_order_relaxed), lengths, modulation);
+    } else {
+      // A whole-program change is being written: keep the old coefficients for this stretch.
+      if (lengths) m_bLengthsDirty = true;
+      if (modulation) m_bModulationDirty = true;
+      m_bCoefficientsDirty.store(true, std::memory_order_release);
+    }
+  }
+  if (frames == 0) return;
+  const bool hold = LoadShared(m_Hold) != 0;
+  const bool bypass = m_bBypass.load(std::memory_order_relaxed);
+  if (!bypass && m_BypassMix == 0.0f) {
+    m_Engine.Process(inL, inR, outL, outR, frames, hold);
+  } else if (bypass && m_BypassMix == 1.0f) {
+    if (outL != inL) std::memmove(outL, inL, sizeof(float) * static_cast<size_t>(frames));
+    if (outR != inR) std::memmove(outR, inR, sizeof(float) * static_cast<size_t>(frames));
+  } else {
+    RenderBypassFade(inL, inR, outL, outR, frames, hold);
+  }
+}
+
+void cReverbCore::RenderBypassFade(const float* inL, const float* inR, float* outL, float* outR, int32_t frames,
+                                   bool hold) {
+  const float fs = m_SampleRate.load(std::memory_order_relaxed);
+  const float step = 1.0f / std::max(1.0f, std::round(kBypassRampSeconds * (fs > 0.0f ? fs : 44100.0f)));
+  const float target = m_bBypass.load(std::memory_order_relaxed) ? 1.0f : 0.0f;
+  // A multiple of 8 frames per engine call keeps the engine's dither pattern.
+  constexpr int32_t kChunk = 64;
+  float dryL[kChunk], dryR[kChunk];
+  for (int32_t pos = 0; pos < frames; pos += kChunk) {
+    const int32_t n = std::min(kChunk, frames - pos);
+    std::memcpy(dryL, inL + pos, sizeof(float) * static_cast<size_t>(n));
+    std::memcpy(dryR, inR + pos, sizeof(float) * static_cast<size_t>(n));
+    m_Engine.Process(dryL, dryR, outL + pos, outR + pos, n, hold);
+    for (int32_t k = 0; k < n; ++k) {
+      m_BypassMix = target > m_BypassMix ? std::min(target, m_BypassMix + step) : std::max(target, m_BypassMix - step);
+      if (m_BypassMix == 1.0f) {
+        outL[pos + k] = dryL[k];
+        outR[pos + k] = dryR[k];
+      } else {
+        outL[pos + k] += (dryL[k] - outL[pos + k]) * m_BypassMix;
+        outR[pos + k] += (dryR[k] - outR[pos + k]) * m_BypassMix;
+      }
+    }
+  }
+  // Fully bypassed: the network stops here, cleared so its tail cannot return on the way back.
+  if (m_BypassMix == 1.0f) m_bResetPending = true;
+}
+
+// ---- what hosts ask -------------------------------------------------------------------
+
+int64_t cReverbCore::TailFrames() const {
+  if (Hold()) return kInfiniteTail;
+  sSoundValues values;
+  float ratio[kNumLines];
+  // No lock: hosts may ask from the audio thread. A copy torn by a concurrent
+  // change gives one estimate between the old and the new settings.
+  sProgram program;
+  CopyProgram(program, m_EditProgram);
+  values = program.values;
+  for (int i = 0; i < kNumLines; ++i) ratio[i] = program.lineRatio[i];
+  const double frames = std::ceil(cFDNengine::TailFrames(values, ratio, m_SampleRate.load()));
+  return frames < 1e15 ? static_cast<int64_t>(frames) : static_cast<int64_t>(1e15);
+}

@@ -1,0 +1,140 @@
+// The reverb as every plugin format sees it: 18 parameters with their curves
+// and texts, the program bank, the engine and the hand-over between the
+// control threads and the audio thread. Format shells translate their host
+// API to this class and hold no reverb logic of their own.
+//
+// Threads: "control" is any host thread but the audio thread; several may
+// call at once. "audio" is the one thread that renders. Values are stored from
+// any thread as single 32-bit words; what the engine derives from them is
+// recomputed on the audio thread at the start of the next stretch it renders.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "../nimbolib/Atomic.h"
+#include "../nimbolib/cParameter.h"
+#include "Engine.h"
+#include "Identity.h"
+#include "Program.h"
+
+constexpr int32_t kNumParameters = 18;
+
+// Parameter IDs, in every format: the VST 2.x indices.
+enum : int32_t {
+  kParamGeometry, kParamBaseDelay, kParamHalflife, kParamDamping,
+  kParamFbPlane, kParamFbRot1, kParamFbRot2, kParamFbInv,
+  kParamModDepth, kParamModPeriod, kParamModSpread, kParamAmpDrive,
+  kParamInDir, kParamOutDir, kParamDryMix, kParamWetMix,
+  kParamHold, kParamKeepTail,
+};
+// Host-side controls of formats that have them, after the VST 2.x indices.
+constexpr int32_t kBypassId = 18;
+constexpr int32_t kProgramChangeId = 19;
+
+constexpr int64_t kInfiniteTail = -1;
+constexpr float kBypassRampSeconds = 0.01f;
+
+class cReverbCore {
+ public:
+  cReverbCore();
+  cReverbCore(const cReverbCore&) = delete;
+  cReverbCore& operator=(const cReverbCore&) = delete;
+
+  // ---- parameters [any thread] ------------------------------------------------
+  static bool IsParameter(int32_t id) { return id >= 0 && id < kNumParameters; }
+  std::span<nimbo::cParameter, kNumParameters> Parameters() { return m_Parameters; }
+  const nimbo::cParameter& Parameter(int32_t id) const { return m_Parameters[static_cast<size_t>(id)]; }
+  // The host's 0..1 value through the curve, as VST 2.x setParameter does (NaN counts as 1).
+  void SetNormalized(int32_t id, float n);
+  // A value in the parameter's unit, bounded; NaN and unknown IDs are ignored (false).
+  bool SetPlain(int32_t id, float plain);
+  float Normalized(int32_t id) const { return Parameter(id).Normalized(); }
+  float Plain(int32_t id) const { return Parameter(id).Value(); }
+  // What follows a descriptor change: derived program fields, then dirty flags.
+  void OnParameterChanged(int32_t id);
+
+  // Windows-1252 "value unit" text of any plain value, and back.
+  void ValueText(int32_t id, float plain, char (&text)[nimbo::kValueTextSize]) const;
+  bool ParseValue(int32_t id, const char* text, float& plain) const;
+
+  // ---- programs [control] -----------------------------------------------------
+  int32_t CurrentProgram() const { return m_CurrentProgram.load(); }
+  // Keeps the edits of the program left in its slot, loads the other one and
+  // resets the network at the next stretch. Out-of-range or current: nothing.
+  void SetProgram(int32_t index);
+  void SetProgramName(const char* name);
+  // Name of program index into text (25 bytes); false when out of range.
+  bool GetProgramName(int32_t index, char* text) const;
+  bool StoreProgram(int32_t index);
+  // A program's stored value of a parameter, as loading it would set it.
+  float ProgramValue(int32_t index, int32_t id) const;
+
+  // ---- state [control] --------------------------------------------------------
+  // Versioned, little-endian, checksummed: program, bypass, all 18 values.
+  static constexpr size_t kStateSize = 96;
+  void SaveState(std::span<uint8_t, kStateSize> out) const;
+  // Refuses (false) anything truncated, foreign, corrupt or out of range, and
+  // then changes nothing.
+  bool LoadState(std::span<const uint8_t> data);
+
+  // ---- lifecycle [control, not while the audio thread renders] ----------------
+  // Allocates the network once; false when memory is short.
+  bool Open(float sampleRate);
+  void Close();
+  bool IsReady() const { return m_Engine.IsReady(); }
+  // Reset and full recomputation at the next stretch.
+  void SetSampleRate(float sampleRate);
+  void RequestReset() { m_bResetPending = true; }
+
+  // ---- audio [audio thread] ---------------------------------------------------
+  // One stretch: pending reset and recomputation, then the frames. Inputs and
+  // outputs may be the same buffers; nothing happens before Open.
+  void Process(const float* inL, const float* inR, float* outL, float* outR, int32_t frames);
+
+  // ---- what hosts ask [any thread] ---------------------------------------------
+  bool Hold() const { return nimbo::LoadShared(m_Hold) != 0; }
+  // Frames until the tail of the current settings is inaudible; kInfiniteTail with "Hold" on.
+  int64_t TailFrames() const;
+  // Passes the input through, fading over kBypassRampSeconds; the network is
+  // cleared once the fade is done, so the tail does not come back later.
+  void SetBypass(bool on) { m_bBypass.store(on, std::memory_order_relaxed); }
+  bool Bypassed() const { return m_bBypass.load(std::memory_order_relaxed); }
+
+ private:
+  void SetupParameters();
+  void MarkAllDirty();
+  void SyncAllParameters();
+  // A consistent copy of the live program; false while a control thread rewrites it.
+  bool SnapshotProgram(sProgram& program) const;
+  void BeginEdit();
+  void EndEdit();
+  void RenderBypassFade(const float* inL, const float* inR, float* outL, float* outR, int32_t frames, bool hold);
+
+  cFDNengine m_Engine;
+  std::array<nimbo::cParameter, kNumParameters> m_Parameters;
+  sProgram m_Programs[kNumPrograms] = {};
+  sProgram m_EditProgram = {};
+  int32_t m_Hold = 0;      // "Hold": shared, read once per stretch
+  int32_t m_KeepTail = 0;  // "Dr. Who": shared, read at reset
+  std::atomic<int32_t> m_CurrentProgram{0};
+  std::atomic<float> m_SampleRate{44100.0f};
+
+  std::atomic<bool> m_bCoefficientsDirty{false};
+  std::atomic<bool> m_bResetPending{false};
+  std::atomic<bool> m_bLengthsDirty{false};
+  std::atomic<bool> m_bModulationDirty{false};
+  // Odd while a control thread rewrites the live program as a whole.
+  std::atomic<uint32_t> m_EditSequence{0};
+  mutable nimbo::cControlMutex m_ControlMutex;  // whole-program changes; never taken by the audio thread
+
+  // Values a state may hold: the parameter's range widened to what factory programs store.
+  float m_StateLow[kNumParameters] = {};
+  float m_StateHigh[kNumParameters] = {};
+
+  std::atomic<bool> m_bBypass{false};
+  float m_BypassMix = 0.0f;  // audio thread: 0 processed .. 1 input
+};

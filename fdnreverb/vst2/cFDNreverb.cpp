@@ -1,0 +1,93 @@
+#include "cFDNreverb.h"
+
+#include <cstring>
+
+
+using namespace nimbo;
+
+const sEffectIdentity nimbo::kEffectIdentity = {
+    .uniqueId = kUniqueId,
+    .version = kEffectVersion,
+    .effectName = kEffectName,
+    .vendorName = kVendorName,
+    .productName = kEffectProduct,
+    .category = kPlugCategRoomFx,
+};
+
+namespace {
+
+struct sCapability {
+  const char* text;
+  int32_t answer;
+};
+
+constexpr sCapability kCapabilities[] = {
+    {"sendVstEvents", -1},       {"sendVstMidiEvent", -1},    {"sendVstTimeInfo", -1},
+    {"receiveVstEvents", -1},    {"receiveVstMidiEvent", -1}, {"receiveVstTimeInfo", -1},
+    {"offline", -1},             {"plugAsChannelInsert", 1},  {"plugAsSend", 1},
+    {"mixDryWet", 1},            {"noRealTime", -1},          {"multipass", 0},
+    {"metapass", 0},             {"1in1out", -1},             {"1in2out", -1},
+    {"2in1out", -1},             {"2in2out", 1},              {"2in4out", -1},
+    {"4in2out", -1},             {"4in4out", -1},             {"4in8out", -1},
+    {"8in4out", -1},             {"8in8out", -1},             {"midiProgramNames", -1},
+    {"bypass", -1},              {"conformsToWindowRules", 0}, {"LiveWithoutToolbar", 0},
+    {"hasCockosExtensions", 0},
+};
+
+}  // namespace
+
+cFDNreverb::cFDNreverb(audioMasterCallback host)
+    : cVSTeffect(host, kNumPrograms, m_Core.Parameters()) {
+  m_Effect.record.flags |= effFlagsCanMono | effFlagsCanReplacing;
+  m_Effect.record.numInputs = 2;
+  m_Effect.record.numOutputs = 2;
+  m_CurrentProgram = m_Core.CurrentProgram();
+  m_bConstructed = true;
+}
+
+void* cFDNreverb::operator new(size_t size) { return ::operator new(size, std::align_val_t{alignof(cFDNreverb)}); }
+
+void* cFDNreverb::operator new(size_t size, const std::nothrow_t&) noexcept {
+  return ::operator new(size, std::align_val_t{alignof(cFDNreverb)}, std::nothrow);
+}
+
+void cFDNreverb::operator delete(void* memory) noexcept {
+  ::operator delete(memory, std::align_val_t{alignof(cFDNreverb)});
+}
+
+void cFDNreverb::OnParameterChanged(int32_t index, float) { m_Core.OnParameterChanged(index); }
+
+void cFDNreverb::processReplacing(float** inputs, float** outputs, int32_t frames) {
+  if (!inputs || !outputs || !inputs[0] || !inputs[1] || !outputs[0] || !outputs[1]) return;
+  m_Core.Process(inputs[0], inputs[1], outputs[0], outputs[1], frames);
+}
+
+void cFDNreverb::Open() {
+  if (!m_bConstructed || !m_Core.Open(m_SampleRate)) return;
+  // The switches start off with every opening.
+  m_Core.SetPlain(kParamHold, 0.0f);
+  m_Core.SetPlain(kParamKeepTail, 0.0f);
+}
+
+void cFDNreverb::Close() { m_Core.Close(); }
+
+void cFDNreverb::SetProgram(int32_t index) {
+  m_Core.SetProgram(index);
+  m_CurrentProgram = m_Core.CurrentProgram();
+}
+
+void cFDNreverb::SetProgramName(const char* name) { m_Core.SetProgramName(name); }
+
+bool cFDNreverb::GetProgramName(char* text, int32_t index) { return m_Core.GetProgramName(index, text); }
+
+bool cFDNreverb::StoreProgram(int32_t index) { return m_Core.StoreProgram(index); }
+
+void cFDNreverb::OnSampleRateChanged() { m_Core.SetSampleRate(m_SampleRate); }
+
+void cFDNreverb::OnMainsChanged(bool) { m_Core.RequestReset(); }
+
+int32_t cFDNreverb::CanDo(const char* text) {
+  for (const sCapability& c : kCapabilities)
+    if (std::strcmp(text, c.text) == 0) return c.answer;
+  return 0;
+}

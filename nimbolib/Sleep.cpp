@@ -1,0 +1,21 @@
+#include "Atomic.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <time.h>
+#endif
+
+namespace nimbo {
+
+void SleepOneMillisecond() {
+#ifdef _WIN32
+  Sleep(1);
+#else
+  timespec t{0, 1000000};
+  while (nanosleep(&t, &t) != 0) {
+  }
+#endif
+}
+
+}  // namespace nimbo
