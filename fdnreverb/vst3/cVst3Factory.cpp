@@ -1,6 +1,7 @@
 #include "cVst3Factory.h"
 
 #include "Vst3Identity.h"
+#include "cVst3Effect.h"
 #include "Vst3Text.h"
 
 namespace nimbovst3 {
@@ -40,7 +41,7 @@ uint32 PLUGIN_API cVst3Factory::release() {
 
 tresult PLUGIN_API cVst3Factory::getFactoryInfo(PFactoryInfo* info) {
   if (!info) return kInvalidArgument;
-  CopyText(info->vendor, kVendor);
+  CopyText(info->vendor, kVendorName);
   CopyText(info->url, kVendorUrl);
   CopyText(info->email, kVendorEmail);
   info->flags = Vst::kDefaultFactoryFlags;
@@ -54,7 +55,7 @@ tresult PLUGIN_API cVst3Factory::getClassInfo(int32 index, PClassInfo* info) {
   std::memcpy(info->cid, kAudioEffectClassId.data(), sizeof info->cid);
   info->cardinality = PClassInfo::kManyInstances;
   CopyText(info->category, Vst::kVstAudioEffectClass);
-  CopyText(info->name, kClassName);
+  CopyText(info->name, kProductName);
   return kResultOk;
 }
 
@@ -63,10 +64,10 @@ tresult PLUGIN_API cVst3Factory::getClassInfo2(int32 index, PClassInfo2* info) {
   std::memcpy(info->cid, kAudioEffectClassId.data(), sizeof info->cid);
   info->cardinality = PClassInfo::kManyInstances;
   CopyText(info->category, Vst::kVstAudioEffectClass);
-  CopyText(info->name, kClassName);
+  CopyText(info->name, kProductName);
   info->classFlags = 0;
   CopyText(info->subCategories, kSubCategories);
-  CopyText(info->vendor, kVendor);
+  CopyText(info->vendor, kVendorName);
   CopyText(info->version, kClassVersion);
   CopyText(info->sdkVersion, kSdkVersion);
   return kResultOk;
@@ -77,10 +78,10 @@ tresult PLUGIN_API cVst3Factory::getClassInfoUnicode(int32 index, PClassInfoW* i
   std::memcpy(info->cid, kAudioEffectClassId.data(), sizeof info->cid);
   info->cardinality = PClassInfo::kManyInstances;
   CopyText(info->category, Vst::kVstAudioEffectClass);
-  CopyText(info->name, kClassName);
+  CopyText(info->name, kProductName);
   info->classFlags = 0;
   CopyText(info->subCategories, kSubCategories);
-  CopyText(info->vendor, kVendor);
+  CopyText(info->vendor, kVendorName);
   CopyText(info->version, kClassVersion);
   CopyText(info->sdkVersion, kSdkVersion);
   return kResultOk;
@@ -90,7 +91,11 @@ tresult PLUGIN_API cVst3Factory::createInstance(FIDString cid, FIDString interfa
   if (!obj || !cid || !interfaceId) return kInvalidArgument;
   *obj = nullptr;
   if (!IidEqual(cid, kAudioEffectClassId)) return kNoInterface;
-  return kNotImplemented;
+  cVst3Effect* effect = cVst3Effect::Create();
+  if (!effect) return kOutOfMemory;
+  const tresult result = effect->queryInterface(interfaceId, obj);
+  effect->release();  // the host's reference, if any, keeps it
+  return result;
 }
 
 tresult PLUGIN_API cVst3Factory::setHostContext(FUnknown*) { return kResultOk; }

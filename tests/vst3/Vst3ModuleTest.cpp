@@ -116,6 +116,38 @@ TEST(Vst3Module, FactoryRefusesWhatItCannotAnswer) {
   EXPECT_EQ(object, nullptr);
 }
 
+// One object is component, processor and controller: every interface leads
+// back to the same FUnknown (hosts tell a single-component effect by that),
+// and the host's references all come back.
+TEST(Vst3Module, MakesOneObjectWithEveryInterface) {
+  const auto module = LoadBundle();
+  ASSERT_TRUE(module && !module->Classes().empty());
+  void* object = nullptr;
+  ASSERT_EQ(module->Factory()->createInstance(module->Classes()[0].info.cid, IComponent::iid.data(), &object),
+            kResultOk);
+  auto* component = static_cast<IComponent*>(object);
+  ASSERT_EQ(component->initialize(module->Host()), kResultOk);
+  EXPECT_NE(component->initialize(module->Host()), kResultOk);  // once is enough
+  TUID controllerClass = {};
+  EXPECT_NE(component->getControllerClassId(controllerClass), kResultOk);
+
+  auto identity = nimbohost::Query<FUnknown>(component);
+  for (const Iid* iid : {&IAudioProcessor::iid, &IEditController::iid, &IUnitInfo::iid,
+                         &IProcessContextRequirements::iid, &IPluginBase::iid}) {
+    void* other = nullptr;
+    ASSERT_EQ(component->queryInterface(iid->data(), &other), kResultOk) << nimbohost::UidString(iid->data());
+    const auto again = nimbohost::Query<FUnknown>(static_cast<FUnknown*>(other));
+    EXPECT_EQ(again.get(), identity.get());
+    static_cast<FUnknown*>(other)->release();
+  }
+  void* none = &object;
+  EXPECT_EQ(component->queryInterface(IConnectionPoint::iid.data(), &none), kNoInterface);
+  EXPECT_EQ(none, nullptr);
+  EXPECT_EQ(component->terminate(), kResultOk);
+  identity = nimbohost::tRef<FUnknown>();
+  EXPECT_EQ(component->release(), 0u);  // every reference handed out came back: this one was the last
+}
+
 // The chunked stream is what state tests rely on to show a plugin copes with
 // short reads and writes: it must really cut every call short.
 TEST(Vst3HostStream, MovesAtMostTheAllowedBytesPerCall) {

@@ -1,0 +1,632 @@
+#include "cVst3Effect.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <string>
+#include <string_view>
+
+#include "../../nimbolib/TextEncoding.h"
+#include "Vst3Identity.h"
+#include "Vst3Text.h"
+
+namespace nimbovst3 {
+
+using namespace vst3;
+
+namespace {
+
+constexpr int32_t kLastProgram = kNumPrograms - 1;
+// The lowest normalized value that is not "off": its setting shows as the lowest one.
+constexpr float kJustAboveOff = 1e-6f;
+
+// A host's normalized value as the core takes it: NaN counts as 1, as in VST 2.x.
+float Unit(double n) { return n != n ? 1.0f : static_cast<float>(std::clamp(n, 0.0, 1.0)); }
+int32_t ProgramIndex(double n) { return static_cast<int32_t>(std::lround(Unit(n) * kLastProgram)); }
+float ProgramNormalized(int32_t index) { return static_cast<float>(index) / kLastProgram; }
+
+bool IsKnown(Vst::ParamID id) { return id < static_cast<Vst::ParamID>(kNumVst3Parameters); }
+bool IsCoreParameter(Vst::ParamID id) { return id < static_cast<Vst::ParamID>(kNumParameters); }
+
+void PutText(Vst::String128 out, const char* cp1252) { nimbo::Cp1252ToUtf16(cp1252, out, 128); }
+
+// A host's text in Windows-1252, without surrounding blanks.
+std::string HostText(const Vst::TChar* text) {
+  std::string s = nimbo::Utf16ToCp1252(text, 1024);
+  const size_t first = s.find_first_not_of(" \t");
+  if (first == std::string::npos) return {};
+  return s.substr(first, s.find_last_not_of(" \t") - first + 1);
+}
+
+bool SameWord(std::string_view a, std::string_view b) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
+           return lower(x) == lower(y);
+         });
+}
+
+// A whole number 0..max written plainly, or -1.
+int32_t WholeNumber(const std::string& text, int32_t max) {
+  if (text.empty() || text.size() > 3) return -1;
+  int32_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return -1;
+    value = value * 10 + (c - '0');
+  }
+  return value <= max ? value : -1;
+}
+
+}  // namespace
+
+cVst3Effect* cVst3Effect::Create() { return new (std::nothrow) cVst3Effect(); }
+
+cVst3Effect::cVst3Effect() {
+  for (int32_t id = 0; id < kNumVst3Parameters; ++id) {
+    m_Default[static_cast<size_t>(id)] = CurrentNormalized(id);
+    m_HostView[static_cast<size_t>(id)] = CurrentNormalized(id);
+  }
+  for (int32_t id = 0; id < kNumParameters; ++id) {
+    const nimbo::cParameter& p = m_Core.Parameter(id);
+    if (p.group >= 1 && p.group <= kNumGroupUnits) m_GroupName[static_cast<size_t>(p.group)] = p.groupName;
+  }
+}
+
+// ---- FUnknown ------------------------------------------------------------------------
+
+tresult PLUGIN_API cVst3Effect::queryInterface(const TUID interfaceId, void** obj) {
+  if (!obj) return kInvalidArgument;
+  *obj = nullptr;
+  IComponent* component = this;
+  IEditController* controller = this;
+  if (IidEqual(interfaceId, FUnknown::iid) || IidEqual(interfaceId, IPluginBase::iid) ||
+      IidEqual(interfaceId, Vst::IComponent::iid)) {
+    *obj = component;
+  } else if (IidEqual(interfaceId, Vst::IAudioProcessor::iid)) {
+    *obj = static_cast<Vst::IAudioProcessor*>(this);
+  } else if (IidEqual(interfaceId, Vst::IProcessContextRequirements::iid)) {
+    *obj = static_cast<Vst::IProcessContextRequirements*>(this);
+  } else if (IidEqual(interfaceId, Vst::IEditController::iid)) {
+    *obj = controller;
+  } else if (IidEqual(interfaceId, Vst::IUnitInfo::iid)) {
+    *obj = static_cast<Vst::IUnitInfo*>(this);
+  }
+  if (!*obj) return kNoInterface;
+  addRef();
+  return kResultOk;
+}
+
+uint32 PLUGIN_API cVst3Effect::addRef() { return ++m_RefCount; }
+
+uint32 PLUGIN_API cVst3Effect::release() {
+  const uint32 count = --m_RefCount;
+  if (count == 0) delete this;
+  return count;
+}
+
+// ---- IPluginBase -----------------------------------------------------------------------
+
+tresult PLUGIN_API cVst3Effect::initialize(FUnknown*) {
+  // Hosts that meet the controller in the component may initialize it once more.
+  if (m_bInitialized) return kResultFalse;
+  if (!m_Core.Open(static_cast<float>(m_SampleRate))) return kOutOfMemory;
+  m_bInitialized = true;
+  return kResultOk;
+}
+
+tresult PLUGIN_API cVst3Effect::terminate() {
+  if (!m_bInitialized) return kResultOk;
+  m_bProcessing = false;
+  m_bActive = false;
+  m_Core.Close();
+  m_bInitialized = false;
+  return kResultOk;
+}
+
+// ---- IComponent ------------------------------------------------------------------------
+
+tresult PLUGIN_API cVst3Effect::getControllerClassId(TUID classId) {
+  // The controller is this object: hosts then ask it for IEditController.
+  if (classId) std::memset(classId, 0, sizeof(TUID));
+  return kResultFalse;
+}
+
+tresult PLUGIN_API cVst3Effect::setIoMode(Vst::IoMode) { return kNotImplemented; }
+
+int32 PLUGIN_API cVst3Effect::getBusCount(Vst::MediaType type, Vst::BusDirection dir) {
+  return type == Vst::kAudio && (dir == Vst::kInput || dir == Vst::kOutput) ? 1 : 0;
+}
+
+tresult PLUGIN_API cVst3Effect::getBusInfo(Vst::MediaType type, Vst::BusDirection dir, int32 index,
+                                           Vst::BusInfo& bus) {
+  if (type != Vst::kAudio || index != 0 || (dir != Vst::kInput && dir != Vst::kOutput)) return kInvalidArgument;
+  bus.mediaType = Vst::kAudio;
+  bus.direction = dir;
+  bus.channelCount = dir == Vst::kInput ? std::popcount(m_InputArrangement.load()) : 2;
+  CopyText(bus.name, dir == Vst::kInput ? "Input" : "Output");
+  bus.busType = Vst::kMain;
+  bus.flags = Vst::BusInfo::kDefaultActive;
+  return kResultOk;
+}
+
+tresult PLUGIN_API cVst3Effect::getRoutingInfo(Vst::RoutingInfo&, Vst::RoutingInfo&) { return kNotImplemented; }
+
+tresult PLUGIN_API cVst3Effect::activateBus(Vst::MediaType type, Vst::BusDirection dir, int32 index, TBool) {
+  if (type != Vst::kAudio || index != 0 || (dir != Vst::kInput && dir != Vst::kOutput)) return kInvalidArgument;
+  return kResultOk;
+}
+
+tresult PLUGIN_API cVst3Effect::setActive(TBool state) {
+  if (!state) {
+    m_bActive = false;
+    return kResultOk;
+  }
+  if (!m_bInitialized) return kNotInitialized;
+  ApplyPendingProgram();
+  try {
+    if (m_Silence.size() < static_cast<size_t>(m_MaxBlock)) m_Silence.assign(static_cast<size_t>(m_MaxBlock), 0.0f);
+  } catch (const std::bad_alloc&) {
+    return kOutOfMemory;
+  }
+  m_Core.RequestReset();
+  m_bActive = true;
+  return kResultOk;
+}
+
+tresult cVst3Effect::SetComponentState(IBStream* state) {
+  if (!state) return kInvalidArgument;
+  // One byte more than a state holds, to notice a stream that goes on.
+  std::array<uint8_t, cReverbCore::kStateSize + 1> bytes{};
+  size_t total = 0;
+  while (total < bytes.size()) {
+    int32 moved = 0;
+    if (state->read(bytes.data() + total, static_cast<int32>(bytes.size() - total), &moved) != kResultOk || moved <= 0)
+      break;
+    total += static_cast<size_t>(moved);
+  }
+  if (!m_Core.LoadState(std::span<const uint8_t>(bytes.data(), total))) return kInvalidArgument;
+  m_PendingProgram = -1;
+  return kResultOk;
+}
+
+tresult cVst3Effect::GetComponentState(IBStream* state) {
+  if (!state) return kInvalidArgument;
+  ApplyPendingProgram();
+  std::array<uint8_t, cReverbCore::kStateSize> bytes{};
+  m_Core.SaveState(bytes);
+  size_t total = 0;
+  while (total < bytes.size()) {
+    int32 moved = 0;
+    if (state->write(bytes.data() + total, static_cast<int32>(bytes.size() - total), &moved) != kResultOk || moved <= 0)
+      return kInternalError;
+    total += static_cast<size_t>(moved);
+  }
+  return kResultOk;
+}
+
+// ---- IAudioProcessor ----------------------------------------------------------------------
+
+tresult PLUGIN_API cVst3Effect::setBusArrangements(Vst::SpeakerArrangement* inputs, int32 numIns,
+                                                   Vst::SpeakerArrangement* outputs, int32 numOuts) {
+  if (numIns != 1 || numOuts != 1 || !inputs || !outputs) return kResultFalse;
+  const int inputChannels = std::popcount(inputs[0]);
+  // Stereo in, or mono in (hosts name a single channel differently); always stereo out.
+  if (outputs[0] != Vst::SpeakerArr::kStereo || (inputs[0] != Vst::SpeakerArr::kStereo && inputChannels != 1))
+    return kResultFalse;
+  // The channel count is fixed while active.
+  if (m_bActive && inputChannels != std::popcount(m_InputArrangement.load())) return kResultFalse;
+  m_InputArrangement = inputs[0];
+  return kResultTrue;
+}
+
+tresult PLUGIN_API cVst3Effect::getBusArrangement(Vst::BusDirection dir, int32 index, Vst::SpeakerArrangement& arr) {
+  if (index != 0 || (dir != Vst::kInput && dir != Vst::kOutput)) return kInvalidArgument;
+  arr = dir == Vst::kInput ? m_InputArrangement.load() : Vst::SpeakerArr::kStereo;
+  return kResultOk;
+}
+
+tresult PLUGIN_API cVst3Effect::canProcessSampleSize(int32 symbolicSampleSize) {
+  return symbolicSampleSize == Vst::kSample32 ? kResultTrue : kResultFalse;
+}
+
+uint32 PLUGIN_API cVst3Effect::getLatencySamples() { return 0; }
+
+tresult PLUGIN_API cVst3Effect::setupProcessing(Vst::ProcessSetup& setup) {
+  if (m_bActive || setup.symbolicSampleSize != Vst::kSample32) return kResultFalse;
+  if (!(setup.sampleRate > 0.0) || !std::isfinite(setup.sampleRate) || setup.maxSamplesPerBlock <= 0)
+    return kInvalidArgument;
+  ApplyPendingProgram();
+  m_SampleRate = setup.sampleRate;
+  m_MaxBlock = setup.maxSamplesPerBlock;
+  m_Core.SetSampleRate(static_cast<float>(m_SampleRate));
+  return kResultOk;
+}
+
+tresult PLUGIN_API cVst3Effect::setProcessing(TBool state) {
+  m_bProcessing = state != 0;
+  return kResultOk;
+}
+
+tresult PLUGIN_API cVst3Effect::process(Vst::ProcessData& data) {
+  if (data.symbolicSampleSize != Vst::kSample32 || data.numSamples < 0) return kInvalidArgument;
+  const int32 frames = data.numSamples;
+  float* outL = nullptr;
+  float* outR = nullptr;
+  Vst::AudioBusBuffers* out = data.numOutputs > 0 ? data.outputs : nullptr;
+  if (out && out->numChannels >= 2 && out->channelBuffers32 && out->channelBuffers32[0] && out->channelBuffers32[1]) {
+    outL = out->channelBuffers32[0];
+    outR = out->channelBuffers32[1];
+  }
+  const float* inL = nullptr;
+  const float* inR = nullptr;
+  const Vst::AudioBusBuffers* in = data.numInputs > 0 ? data.inputs : nullptr;
+  if (in && in->numChannels >= 1 && in->channelBuffers32 && in->channelBuffers32[0]) {
+    inL = in->channelBuffers32[0];
+    inR = in->numChannels >= 2 && in->channelBuffers32[1] ? in->channelBuffers32[1] : inL;
+  }
+  const bool render = frames > 0 && outL && m_bActive.load(std::memory_order_relaxed) && m_Core.IsReady();
+  RenderWithChanges(data, inL, inR, render ? outL : nullptr, render ? outR : nullptr);
+
+  if (out && out->channelBuffers32 && frames > 0) {
+    uint64 silence = 0;
+    for (int32 c = 0; c < out->numChannels && c < 64; ++c) {
+      float* samples = out->channelBuffers32[c];
+      if (!samples) continue;
+      if (!render) std::fill(samples, samples + frames, 0.0f);
+      if (std::all_of(samples, samples + frames, [](float s) { return s == 0.0f; })) silence |= uint64{1} << c;
+    }
+    out->silenceFlags = silence;
+  }
+  ReportChanges(data.outputParameterChanges);
+  return kResultOk;
+}
+
+void cVst3Effect::RenderWithChanges(Vst::ProcessData& data, const float* inL, const float* inR, float* outL,
+                                    float* outR) {
+  const int32 frames = data.numSamples;
+  auto load = [frames](sCursor& c, int32 floor) {
+    int32 offset = 0;
+    double value = 0.0;
+    if (c.next >= c.count || c.queue->getPoint(c.next, offset, value) != kResultOk) {
+      c.next = c.count;
+      return;
+    }
+    c.offset = std::clamp(offset, floor, frames);
+    c.value = value;
+  };
+
+  int32_t used = 0;
+  if (Vst::IParameterChanges* changes = data.inputParameterChanges) {
+    const int32 count = changes->getParameterCount();
+    for (int32 i = 0; i < count; ++i) {
+      Vst::IParamValueQueue* queue = changes->getParameterData(i);
+      if (!queue) continue;
+      const Vst::ParamID id = queue->getParameterId();
+      const int32 points = queue->getPointCount();
+      if (!IsKnown(id) || points <= 0) continue;
+      if (used == kMaxQueues) {
+        int32 offset = 0;
+        double value = 0.0;
+        if (queue->getPoint(points - 1, offset, value) == kResultOk) Apply(static_cast<int32_t>(id), value, true);
+        continue;
+      }
+      sCursor& c = m_Cursors[static_cast<size_t>(used)];
+      c = {queue, static_cast<int32_t>(id), 0, points, 0, 0.0};
+      load(c, 0);
+      if (c.next < c.count) ++used;
+    }
+  }
+
+  // Render up to the earliest pending point, apply every point due there, go on.
+  int32 pos = 0;
+  for (;;) {
+    int32 next = frames;
+    bool pending = false;
+    for (int32_t k = 0; k < used; ++k) {
+      const sCursor& c = m_Cursors[static_cast<size_t>(k)];
+      if (c.next < c.count) {
+        pending = true;
+        next = std::min(next, c.offset);
+      }
+    }
+    if (outL && next > pos) Render(inL, inR, outL, outR, pos, next - pos);
+    pos = std::max(pos, next);
+    if (!pending) break;
+    for (int32_t k = 0; k < used; ++k) {
+      sCursor& c = m_Cursors[static_cast<size_t>(k)];
+      while (c.next < c.count && c.offset <= pos) {
+        Apply(c.id, c.value, true);
+        ++c.next;
+        load(c, pos);
+      }
+    }
+  }
+}
+
+void cVst3Effect::Render(const float* inL, const float* inR, float* outL, float* outR, int32_t from, int32_t frames) {
+  if (inL) {
+    m_Core.Process(inL + from, inR + from, outL + from, outR + from, frames);
+    return;
+  }
+  // No input bus: silence, in pieces as long as the silent buffer.
+  const auto piece = static_cast<int32_t>(m_Silence.size());
+  if (piece == 0) {
+    std::fill(outL + from, outL + from + frames, 0.0f);
+    std::fill(outR + from, outR + from + frames, 0.0f);
+    return;
+  }
+  for (int32_t done = 0; done < frames; done += piece) {
+    const int32_t n = std::min(piece, frames - done);
+    m_Core.Process(m_Silence.data(), m_Silence.data(), outL + from + done, outR + from + done, n);
+  }
+}
+
+void cVst3Effect::ReportChanges(Vst::IParameterChanges* changes) {
+  if (!changes) return;
+  for (int32_t id = 0; id < kNumVst3Parameters; ++id) {
+    const float now = CurrentNormalized(id);
+    std::atomic<float>& known = m_HostView[static_cast<size_t>(id)];
+    if (now == known.load(std::memory_order_relaxed)) continue;
+    int32 index = 0;
+    const Vst::ParamID paramId = static_cast<Vst::ParamID>(id);
+    if (Vst::IParamValueQueue* queue = changes->addParameterData(paramId, index)) {
+      int32 point = 0;
+      if (queue->addPoint(0, now, point) == kResultOk) known.store(now, std::memory_order_relaxed);
+    }
+  }
+}
+
+uint32 PLUGIN_API cVst3Effect::getTailSamples() {
+  if (m_Core.Bypassed()) return Vst::kNoTail;
+  const int64_t frames = m_Core.TailFrames();
+  if (frames == ::kInfiniteTail) return Vst::kInfiniteTail;
+  return static_cast<uint32>(std::clamp<int64_t>(frames, 0, Vst::kInfiniteTail - 1));
+}
+
+uint32 PLUGIN_API cVst3Effect::getProcessContextRequirements() { return 0; }
+
+// ---- values ----------------------------------------------------------------------------
+
+float cVst3Effect::CurrentNormalized(int32_t id) const {
+  if (id < kNumParameters) return m_Core.Normalized(id);
+  if (id == kBypassId) return m_Core.Bypassed() ? 1.0f : 0.0f;
+  const int32_t pending = m_PendingProgram.load();
+  return ProgramNormalized(pending >= 0 ? pending : m_Core.CurrentProgram());
+}
+
+void cVst3Effect::Apply(int32_t id, double normalized, bool fromAudioThread) {
+  std::atomic<float>& known = m_HostView[static_cast<size_t>(id)];
+  if (id < kNumParameters) {
+    const float n = Unit(normalized);
+    const nimbo::cParameter& p = m_Core.Parameter(id);
+    // A value the setting already has (an echo, a stepped value in the same step) changes nothing.
+    if (n != p.Normalized() && p.NormalizedToPlain(n) != p.Value()) m_Core.SetNormalized(id, n);
+    known.store(p.Normalized(), std::memory_order_relaxed);
+  } else if (id == kBypassId) {
+    const bool on = Unit(normalized) >= 0.5f;
+    if (on != m_Core.Bypassed()) m_Core.SetBypass(on);
+    known.store(on ? 1.0f : 0.0f, std::memory_order_relaxed);
+  } else if (id == kProgramChangeId) {
+    const int32_t index = ProgramIndex(normalized);
+    if (fromAudioThread) {
+      m_PendingProgram = index != m_Core.CurrentProgram() ? index : -1;
+    } else {
+      m_PendingProgram = -1;
+      if (index != m_Core.CurrentProgram()) m_Core.SetProgram(index);
+    }
+    known.store(ProgramNormalized(index), std::memory_order_relaxed);
+  }
+}
+
+void cVst3Effect::ApplyPendingProgram() {
+  const int32_t pending = m_PendingProgram.exchange(-1);
+  if (pending >= 0 && pending != m_Core.CurrentProgram()) m_Core.SetProgram(pending);
+}
+
+// ---- IEditController -------------------------------------------------------------------------
+
+tresult cVst3Effect::SetControllerState(IBStream* state) { return state ? kResultOk : kInvalidArgument; }
+tresult cVst3Effect::GetControllerState(IBStream* state) { return state ? kResultOk : kInvalidArgument; }
+
+// The component's state is this object's own; nothing to take over.
+tresult PLUGIN_API cVst3Effect::setComponentState(IBStream* state) { return state ? kResultOk : kInvalidArgument; }
+
+int32 PLUGIN_API cVst3Effect::getParameterCount() { return kNumVst3Parameters; }
+
+tresult PLUGIN_API cVst3Effect::getParameterInfo(int32 paramIndex, Vst::ParameterInfo& info) {
+  if (paramIndex < 0 || paramIndex >= kNumVst3Parameters) return kInvalidArgument;
+  info = {};
+  info.id = static_cast<Vst::ParamID>(paramIndex);
+  info.defaultNormalizedValue = m_Default[static_cast<size_t>(paramIndex)];
+  // Units stay empty: every value text carries its unit, which may change with the value (25 ms, 1.2 s).
+  if (paramIndex < kNumParameters) {
+    const nimbo::cParameter& p = m_Core.Parameter(paramIndex);
+    PutText(info.title, p.longName);
+    PutText(info.shortTitle, p.shortName);
+    info.stepCount = p.curve == nimbo::kCurveInteger ? static_cast<int32>(p.maxValue - p.minValue) : 0;
+    info.unitId = p.group;
+    info.flags = Vst::ParameterInfo::kCanAutomate | (p.enumNames && info.stepCount > 1 ? Vst::ParameterInfo::kIsList : 0);
+  } else if (paramIndex == kBypassId) {
+    PutText(info.title, "Bypass");
+    PutText(info.shortTitle, "Bypass");
+    info.stepCount = 1;
+    info.unitId = Vst::kRootUnitId;
+    info.flags = Vst::ParameterInfo::kCanAutomate | Vst::ParameterInfo::kIsBypass;
+  } else {
+    PutText(info.title, "Program");
+    PutText(info.shortTitle, "Program");
+    info.stepCount = kLastProgram;
+    info.unitId = Vst::kRootUnitId;
+    info.flags = Vst::ParameterInfo::kCanAutomate | Vst::ParameterInfo::kIsList | Vst::ParameterInfo::kIsProgramChange;
+  }
+  return kResultOk;
+}
+
+tresult PLUGIN_API cVst3Effect::getParamStringByValue(Vst::ParamID id, Vst::ParamValue valueNormalized,
+                                                      Vst::String128 string) {
+  if (!string || !IsKnown(id)) return kInvalidArgument;
+  const float n = Unit(valueNormalized);
+  if (IsCoreParameter(id)) {
+    const auto index = static_cast<int32_t>(id);
+    const nimbo::cParameter& p = m_Core.Parameter(index);
+    // The current value's own text, not that of its normalized round trip.
+    const float plain = n == p.Normalized() ? p.Value() : p.NormalizedToPlain(n);
+    char text[nimbo::kValueTextSize];
+    m_Core.ValueText(index, plain, text);
+    PutText(string, text);
+  } else if (id == kBypassId) {
+    PutText(string, n >= 0.5f ? "on" : "off");
+  } else {
+    char name[kProgramNameSize] = {};
+    m_Core.GetProgramName(ProgramIndex(n), name);
+    PutText(string, name);
+  }
+  return kResultOk;
+}
+
+tresult PLUGIN_API cVst3Effect::getParamValueByString(Vst::ParamID id, Vst::TChar* string,
+                                                      Vst::ParamValue& valueNormalized) {
+  if (!string || !IsKnown(id)) return kInvalidArgument;
+  const std::string text = HostText(string);
+  if (IsCoreParameter(id)) {
+    const auto index = static_cast<int32_t>(id);
+    const nimbo::cParameter& p = m_Core.Parameter(index);
+    float plain = 0.0f;
+    if (!m_Core.ParseValue(index, text.c_str(), plain)) return kResultFalse;
+    valueNormalized = plain == p.Value() ? p.Normalized() : p.PlainToNormalized(plain);
+    // Where normalized 0 means "off", a number that reads as the lowest
+    // setting ("0.10", or "0.00" rounded) means just above it.
+    char off[nimbo::kValueTextSize];
+    m_Core.ValueText(index, 0.0f, off);
+    if (p.zeroIsOff && valueNormalized == 0.0 && !SameWord(text, off)) valueNormalized = kJustAboveOff;
+    return kResultOk;
+  }
+  if (id == kBypassId) {
+    if (SameWord(text, "on") || text == "1") {
+      valueNormalized = 1.0;
+    } else if (SameWord(text, "off") || text == "0") {
+      valueNormalized = 0.0;
+    } else {
+      return kResultFalse;
+    }
+    return kResultOk;
+  }
+  int32_t program = WholeNumber(text, kLastProgram);
+  for (int32_t k = 0; program < 0 && k < kNumPrograms; ++k) {
+    char name[kProgramNameSize] = {};
+    m_Core.GetProgramName(k, name);
+    if (SameWord(text, name)) program = k;
+  }
+  if (program < 0) return kResultFalse;
+  valueNormalized = ProgramNormalized(program);
+  return kResultOk;
+}
+
+Vst::ParamValue PLUGIN_API cVst3Effect::normalizedParamToPlain(Vst::ParamID id, Vst::ParamValue valueNormalized) {
+  const float n = Unit(valueNormalized);
+  if (IsCoreParameter(id)) return m_Core.Parameter(static_cast<int32_t>(id)).NormalizedToPlain(n);
+  if (id == kBypassId) return n >= 0.5f ? 1.0 : 0.0;
+  if (id == kProgramChangeId) return ProgramIndex(n);
+  return 0.0;
+}
+
+Vst::ParamValue PLUGIN_API cVst3Effect::plainParamToNormalized(Vst::ParamID id, Vst::ParamValue plainValue) {
+  if (IsCoreParameter(id)) {
+    const nimbo::cParameter& p = m_Core.Parameter(static_cast<int32_t>(id));
+    return p.PlainToNormalized(p.BoundPlain(static_cast<float>(plainValue)));
+  }
+  if (id == kBypassId) return plainValue >= 0.5 ? 1.0 : 0.0;
+  if (id == kProgramChangeId) {
+    if (plainValue != plainValue) return 0.0;
+    return ProgramNormalized(static_cast<int32_t>(std::lround(std::clamp(plainValue, 0.0, double{kLastProgram}))));
+  }
+  return 0.0;
+}
+
+Vst::ParamValue PLUGIN_API cVst3Effect::getParamNormalized(Vst::ParamID id) {
+  if (!IsKnown(id)) return 0.0;
+  ApplyPendingProgram();
+  return CurrentNormalized(static_cast<int32_t>(id));
+}
+
+tresult PLUGIN_API cVst3Effect::setParamNormalized(Vst::ParamID id, Vst::ParamValue value) {
+  if (!IsKnown(id)) return kInvalidArgument;
+  ApplyPendingProgram();
+  // While processing runs, values reach the effect through process(); a program change is a control-thread edit.
+  if (id == kProgramChangeId || !m_bProcessing) Apply(static_cast<int32_t>(id), value, false);
+  return kResultOk;
+}
+
+tresult PLUGIN_API cVst3Effect::setComponentHandler(Vst::IComponentHandler*) { return kResultOk; }
+
+IPlugView* PLUGIN_API cVst3Effect::createView(FIDString) { return nullptr; }
+
+// ---- IUnitInfo ----------------------------------------------------------------------------------
+
+int32 PLUGIN_API cVst3Effect::getUnitCount() { return 1 + kNumGroupUnits; }
+
+tresult PLUGIN_API cVst3Effect::getUnitInfo(int32 unitIndex, Vst::UnitInfo& info) {
+  if (unitIndex < 0 || unitIndex > kNumGroupUnits) return kInvalidArgument;
+  info = {};
+  info.id = unitIndex;
+  if (unitIndex == 0) {
+    info.parentUnitId = Vst::kNoParentUnitId;
+    PutText(info.name, kProductName);
+    info.programListId = kProgramListId;
+  } else {
+    info.parentUnitId = Vst::kRootUnitId;
+    const char* name = m_GroupName[static_cast<size_t>(unitIndex)];
+    PutText(info.name, name ? name : "");
+    info.programListId = Vst::kNoProgramListId;
+  }
+  return kResultOk;
+}
+
+int32 PLUGIN_API cVst3Effect::getProgramListCount() { return 1; }
+
+tresult PLUGIN_API cVst3Effect::getProgramListInfo(int32 listIndex, Vst::ProgramListInfo& info) {
+  if (listIndex != 0) return kInvalidArgument;
+  info = {};
+  info.id = kProgramListId;
+  PutText(info.name, "Programs");
+  info.programCount = kNumPrograms;
+  return kResultOk;
+}
+
+tresult PLUGIN_API cVst3Effect::getProgramName(Vst::ProgramListID listId, int32 programIndex, Vst::String128 name) {
+  if (!name || listId != kProgramListId || programIndex < 0 || programIndex >= kNumPrograms) return kInvalidArgument;
+  char text[kProgramNameSize] = {};
+  m_Core.GetProgramName(programIndex, text);
+  PutText(name, text);
+  return kResultOk;
+}
+
+tresult PLUGIN_API cVst3Effect::getProgramInfo(Vst::ProgramListID, int32, Vst::CString, Vst::String128) {
+  return kResultFalse;
+}
+
+tresult PLUGIN_API cVst3Effect::hasProgramPitchNames(Vst::ProgramListID, int32) { return kResultFalse; }
+
+tresult PLUGIN_API cVst3Effect::getProgramPitchName(Vst::ProgramListID, int32, int16, Vst::String128) {
+  return kResultFalse;
+}
+
+Vst::UnitID PLUGIN_API cVst3Effect::getSelectedUnit() { return m_SelectedUnit; }
+
+tresult PLUGIN_API cVst3Effect::selectUnit(Vst::UnitID unitId) {
+  if (unitId < 0 || unitId > kNumGroupUnits) return kInvalidArgument;
+  m_SelectedUnit = unitId;
+  return kResultOk;
+}
+
+tresult PLUGIN_API cVst3Effect::getUnitByBus(Vst::MediaType type, Vst::BusDirection dir, int32 busIndex, int32,
+                                             Vst::UnitID& unitId) {
+  if (type != Vst::kAudio || busIndex != 0 || (dir != Vst::kInput && dir != Vst::kOutput)) return kResultFalse;
+  unitId = Vst::kRootUnitId;
+  return kResultOk;
+}
+
+tresult PLUGIN_API cVst3Effect::setUnitProgramData(int32, int32, IBStream*) { return kNotImplemented; }
+
+}  // namespace nimbovst3

@@ -1,0 +1,236 @@
+// The processor as hosts drive it: bus arrangements, the sound of the VST 2.x
+// build bit for bit with parameter changes at frame offsets, bypass, tail,
+// silence flags, and an audio path that never allocates.
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "Vst3Support.h"
+
+// Counting replacements of the global allocation functions; the module's
+// references bind to these (the test checks that it sees its allocations).
+namespace {
+std::atomic<long> gAllocations{0};
+void* Allocate(std::size_t size, std::size_t align = 0) {
+  ++gAllocations;
+  return align ? std::aligned_alloc(align, (size + align - 1) / align * align) : std::malloc(size ? size : 1);
+}
+void* AllocateOrThrow(std::size_t size, std::size_t align = 0) {
+  if (void* p = Allocate(size, align)) return p;
+  throw std::bad_alloc();
+}
+}  // namespace
+
+void* operator new(std::size_t size) { return AllocateOrThrow(size); }
+void* operator new[](std::size_t size) { return AllocateOrThrow(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void* operator new(std::size_t size, std::align_val_t a) { return AllocateOrThrow(size, static_cast<std::size_t>(a)); }
+void* operator new[](std::size_t size, std::align_val_t a) { return AllocateOrThrow(size, static_cast<std::size_t>(a)); }
+void* operator new(std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept {
+  return Allocate(size, static_cast<std::size_t>(a));
+}
+void* operator new[](std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept {
+  return Allocate(size, static_cast<std::size_t>(a));
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+
+namespace {
+
+using namespace vst3;
+using namespace vst3::Vst;
+using namespace vst3test;
+
+// Changes at odd frames, two at once, at a block's first and last frame.
+std::vector<sChange> SomeChanges() {
+  return {{700, 15, 0.9f},     {700, 5, 0.3f},     {1024, 14, 0.2f},     {1535, 3, 0.7f},
+          {9001, 8, 0.45f},    {20000, 12, 0.8f},  {20001, 13, 0.1f},    {33333, 1, 0.55f},
+          {40000, 16, 1.0f},   {50001, 16, 0.0f},  {60000, 15, 0.05f},   {66149, 6, 0.95f}};
+}
+
+TEST(Vst3Audio, SoundsLikeTheVst2BuildBitForBit) {
+  const sStereo in = TestInput(66150);  // 1.5 s, not a whole number of blocks
+  for (int32_t program : {0, 19, 34, 36, 55, 63}) {
+    auto plugin = RunningPlugin();
+    auto vst2 = RunningVst2();
+    ASSERT_TRUE(plugin && vst2);
+    ASSERT_EQ(plugin->SetNormalized(kProgram, ProgramValue(program)), kResultOk);
+    vst2->Dispatch(effSetProgram, 0, program);
+    const sStereo a = RenderVst3(*plugin, in, 512, SomeChanges());
+    const sStereo b = RenderVst2(*vst2, in, 512, SomeChanges());
+    EXPECT_TRUE(BitIdentical(a, b)) << "program " << program;
+    EXPECT_GT(Peak(a.left), 0.0f);
+  }
+}
+
+TEST(Vst3Audio, TakesMonoInOnBothChannels) {
+  auto plugin = NewPlugin();
+  auto vst2 = RunningVst2();
+  ASSERT_TRUE(plugin && vst2);
+  ASSERT_EQ(plugin->SetArrangements({SpeakerArr::kMono}, {SpeakerArr::kStereo}), kResultTrue);
+  EXPECT_EQ(plugin->Bus(kAudio, kInput, 0)->channelCount, 1);
+  EXPECT_EQ(plugin->Arrangement(kInput, 0), SpeakerArr::kMono);
+  plugin->Setup(44100.0, 512);
+  plugin->SetActive(true);
+  plugin->SetProcessing(true);
+
+  sStereo in = TestInput(8192);
+  in.right = in.left;
+  const sStereo expected = RenderVst2(*vst2, in, 512, {});
+  nimbohost::cBusBuffers buffers(1, 2, 512);
+  sStereo out(in.Frames());
+  for (size_t pos = 0; pos < in.Frames(); pos += 512) {
+    std::copy_n(in.left.begin() + static_cast<long>(pos), 512, buffers.Input(0));
+    ASSERT_EQ(plugin->Process(buffers.Call(512)), kResultOk);
+    std::copy_n(buffers.Output(0), 512, out.left.begin() + static_cast<long>(pos));
+    std::copy_n(buffers.Output(1), 512, out.right.begin() + static_cast<long>(pos));
+  }
+  EXPECT_TRUE(BitIdentical(out, expected));
+}
+
+TEST(Vst3Audio, RefusesOtherArrangementsAndDoublePrecision) {
+  auto plugin = NewPlugin();
+  ASSERT_TRUE(plugin);
+  const SpeakerArrangement surround = SpeakerArr::kStereo | (1 << 2) | (1 << 3) | (1 << 4) | (1 << 5);
+  EXPECT_EQ(plugin->SetArrangements({SpeakerArr::kStereo}, {SpeakerArr::kMono}), kResultFalse);
+  EXPECT_EQ(plugin->SetArrangements({surround}, {SpeakerArr::kStereo}), kResultFalse);
+  EXPECT_EQ(plugin->SetArrangements({SpeakerArr::kStereo, SpeakerArr::kStereo}, {SpeakerArr::kStereo}), kResultFalse);
+  EXPECT_EQ(plugin->SetArrangements({}, {SpeakerArr::kStereo}), kResultFalse);
+  EXPECT_EQ(plugin->Arrangement(kInput, 0), SpeakerArr::kStereo);
+  EXPECT_EQ(plugin->Arrangement(kOutput, 0), SpeakerArr::kStereo);
+  EXPECT_EQ(plugin->BusCount(kAudio, kInput), 1);
+  EXPECT_EQ(plugin->BusCount(kEvent, kInput), 0);
+
+  EXPECT_EQ(plugin->Processor()->canProcessSampleSize(kSample32), kResultTrue);
+  EXPECT_NE(plugin->Processor()->canProcessSampleSize(kSample64), kResultTrue);
+  EXPECT_NE(plugin->Setup(44100.0, 512, kSample64), kResultOk);
+  ASSERT_EQ(plugin->Setup(44100.0, 512), kResultOk);
+  plugin->SetActive(true);
+  plugin->SetProcessing(true);
+  std::vector<double> left(64, 3.0), right(64, 3.0);
+  double* channels[2] = {left.data(), right.data()};
+  AudioBusBuffers bus{};
+  bus.numChannels = 2;
+  bus.channelBuffers64 = channels;
+  nimbohost::sProcessCall call;
+  call.inputs = &bus;
+  call.numInputs = 1;
+  call.outputs = &bus;
+  call.numOutputs = 1;
+  call.frames = 64;
+  call.sampleSize = kSample64;
+  EXPECT_NE(plugin->Process(call), kResultOk);
+  EXPECT_EQ(left[0], 3.0);
+  EXPECT_EQ(plugin->Processor()->getLatencySamples(), 0u);
+}
+
+// Bypass fades to the input within 10 ms and stays there exactly; the fade
+// never jumps: no step beyond twice the steepest of the two signals it blends.
+TEST(Vst3Audio, BypassFadesToTheInputWithoutAClick) {
+  sStereo in(44100);
+  for (size_t i = 0; i < in.Frames(); ++i) in.left[i] = in.right[i] = static_cast<float>(0.5 * std::sin(0.05 * i));
+  auto reference = RunningPlugin();
+  auto plugin = RunningPlugin();
+  ASSERT_TRUE(reference && plugin);
+  const sStereo wet = RenderVst3(*reference, in, 256, {});
+  const int64_t at = 20000;
+  const sStereo out = RenderVst3(*plugin, in, 256, {{at, kBypass, 1.0f}});
+  const auto ramp = static_cast<size_t>(std::ceil(0.01 * 44100)) + 2;  // a frame or two of rounding
+  float step = 0.0f, allowed = 0.0f;
+  for (size_t i = 1; i < in.Frames(); ++i) {
+    if (i < static_cast<size_t>(at)) {
+      ASSERT_EQ(out.left[i], wet.left[i]) << i;
+    } else if (i >= static_cast<size_t>(at) + ramp) {
+      ASSERT_EQ(out.left[i], in.left[i]) << i;
+    }
+    step = std::max(step, std::fabs(out.left[i] - out.left[i - 1]));
+    allowed = std::max({allowed, std::fabs(in.left[i] - in.left[i - 1]), std::fabs(wet.left[i] - wet.left[i - 1])});
+  }
+  EXPECT_LE(step, allowed * 2.0f);
+  EXPECT_EQ(plugin->Normalized(kBypass), 1.0);
+  EXPECT_EQ(plugin->Processor()->getTailSamples(), kNoTail);
+}
+
+TEST(Vst3Audio, SilenceFlagsTellExactlyWhichOutputsAreSilent) {
+  auto plugin = RunningPlugin();
+  ASSERT_TRUE(plugin);
+  nimbohost::cBusBuffers buffers(2, 2, 128);
+  auto queues = nimbohost::cParameterChanges::Make();
+  int silentBlocks = 0, soundingBlocks = 0;
+  for (int block = 0; block < 200; ++block) {
+    for (int32_t i = 0; i < 128; ++i) buffers.Input(0)[i] = buffers.Input(1)[i] = block < 3 ? 0.5f : 0.0f;
+    queues->Clear();
+    if (block == 60) queues->Add(kBypass, 5, 1.0f);  // bypassed silence is exact silence
+    if (block == 150) queues->Add(kBypass, 0, 0.0f);
+    nimbohost::sProcessCall call = buffers.Call(128, block < 3 ? 0 : 3);
+    call.inputChanges = queues.get();
+    ASSERT_EQ(plugin->Process(call), kResultOk);
+    uint64_t expected = 0;
+    for (int c = 0; c < 2; ++c) {
+      const float* out = buffers.Output(c);
+      if (std::all_of(out, out + 128, [](float s) { return s == 0.0f; })) expected |= uint64_t{1} << c;
+    }
+    EXPECT_EQ(buffers.OutputSilence(), expected) << "block " << block;
+    (expected == 3 ? silentBlocks : soundingBlocks)++;
+  }
+  EXPECT_GT(silentBlocks, 10);
+  EXPECT_GT(soundingBlocks, 10);
+}
+
+TEST(Vst3Audio, TailFollowsTheSettings) {
+  auto plugin = RunningPlugin();
+  ASSERT_TRUE(plugin);
+  plugin->SetProcessing(false);  // stopped: the controller's values apply at once
+  plugin->SetNormalized(kProgram, ProgramValue(34));
+  const uint32_t tail = plugin->Processor()->getTailSamples();
+  ASSERT_GT(tail, 0u);
+  ASSERT_LT(tail, kInfiniteTail);
+  plugin->SetNormalized(2, std::min(1.0, plugin->Normalized(2) + 0.2));  // longer half life
+  EXPECT_GT(plugin->Processor()->getTailSamples(), tail);
+  plugin->SetNormalized(16, 1.0);  // Hold
+  EXPECT_EQ(plugin->Processor()->getTailSamples(), kInfiniteTail);
+  plugin->SetNormalized(16, 0.0);
+
+  // After a full-scale burst and the reported tail of silence, what is left is inaudible.
+  plugin->SetProcessing(true);
+  const uint32_t frames = plugin->Processor()->getTailSamples();
+  sStereo in(4096 + frames + 4096);
+  for (size_t i = 0; i < 4096; ++i) in.left[i] = in.right[i] = (i % 64) < 32 ? 1.0f : -1.0f;
+  const sStereo out = RenderVst3(*plugin, in, 512, {});
+  EXPECT_GT(Peak(out.left, 0, 4096 + frames / 2), 1e-2f);
+  EXPECT_LT(Peak(out.left, 4096 + frames), 1e-4f);  // -80 dBFS
+}
+
+TEST(Vst3Audio, NeverAllocatesOnTheAudioThread) {
+  const long beforeCreate = gAllocations;
+  auto plugin = RunningPlugin();
+  ASSERT_TRUE(plugin);
+  ASSERT_GT(gAllocations - beforeCreate, 0) << "the module's allocations do not reach the counter";
+
+  nimbohost::cBusBuffers buffers(2, 2, 256);
+  auto queues = nimbohost::cParameterChanges::Make();
+  for (int block = 0; block < 64; ++block) {
+    queues->Clear();
+    queues->Add(static_cast<ParamID>(block % 18), block % 7, (block % 10) / 9.0f);
+    queues->Add(15, 200, 0.5f);
+    if (block % 16 == 5) queues->Add(kBypass, 17, block % 32 < 16 ? 1.0f : 0.0f);
+    if (block == 40) queues->Add(kProgram, 3, static_cast<float>(ProgramValue(36)));
+    nimbohost::sProcessCall call = buffers.Call(block == 63 ? 0 : 256);
+    call.inputChanges = queues.get();
+    if (block % 8 == 7) call.numInputs = 0;  // no input bus: silence stands in
+    const long before = gAllocations;
+    ASSERT_EQ(plugin->Process(call), kResultOk);
+    EXPECT_EQ(gAllocations - before, 0) << "block " << block;
+  }
+  // The program change sent to the processor took effect by the next control call.
+  EXPECT_EQ(plugin->Normalized(kProgram), static_cast<float>(ProgramValue(36)));
+}
+
+}  // namespace
