@@ -554,7 +554,8 @@ tresult PLUGIN_API cVst3Effect::setParamNormalized(Vst::ParamID id, Vst::ParamVa
   if (!IsKnown(id)) return kInvalidArgument;
   ApplyPendingProgram();
   // While processing runs, values reach the effect through process(); a program change is a control-thread edit.
-  if (id == kProgramChangeId || !m_bProcessing) Apply(static_cast<int32_t>(id), value, false);
+  const bool running = m_bActive && m_bProcessing;
+  if (id == kProgramChangeId || !running) Apply(static_cast<int32_t>(id), value, false);
   return kResultOk;
 }
 

@@ -403,7 +403,11 @@ class cFuzzHost {
 
 }  // namespace
 
+// Inputs that start with "VST3" drive the VST3 entry instead (FuzzVst3.cpp).
+int FuzzVst3(const uint8_t* data, size_t size);
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size >= 4 && std::memcmp(data, "VST3", 4) == 0) return FuzzVst3(data + 4, size - 4);
   FuzzedDataProvider in(data, size);
   cFuzzHost host(in);
   host.Run();
