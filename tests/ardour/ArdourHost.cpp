@@ -1,8 +1,10 @@
 #include "ArdourHost.h"
 
+#include <chrono>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace ardourtest {
 
@@ -28,6 +30,18 @@ std::string Attribute(const std::string& element, const std::string& name) {
 int IntAttribute(const std::string& element, const std::string& name) {
   const std::string value = Attribute(element, name);
   return value.empty() ? -1 : std::stoi(value);
+}
+
+// Ardour takes a cache file for current only when it is strictly newer than the
+// plugin, in whole seconds, and the scanner stamps it with the time of the
+// scan: a plugin written within the second before would be dropped as changed.
+void WaitUntilASecondOld(const std::filesystem::path& plugin) {
+  auto newest = std::filesystem::last_write_time(plugin);
+  if (std::filesystem::is_directory(plugin))
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(plugin))
+      newest = std::max(newest, entry.last_write_time());
+  const auto age = std::filesystem::file_time_type::clock::now() - newest;
+  if (age < std::chrono::milliseconds(1100)) std::this_thread::sleep_for(std::chrono::milliseconds(1100) - age);
 }
 
 }  // namespace
@@ -60,6 +74,7 @@ sScan cArdour::Scan(const std::filesystem::path& plugin) const {
   if (m_Type == ePluginType::kLV2) throw std::logic_error("Ardour reads LV2 bundles itself; it has no LV2 scanner");
   const bool vst3 = m_Type == ePluginType::kVST3;
   const std::string file = std::filesystem::absolute(plugin).string();
+  WaitUntilASecondOld(file);
   sScan scan;
   scan.run = hosttest::Run({vst3 ? ARDOUR_VST3_SCANNER : ARDOUR_VST_SCANNER, "-f", file}, m_Home.Path(),
                            Environment(), 60);

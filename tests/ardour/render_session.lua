@@ -9,8 +9,10 @@
 --   type=LV2|LXVST|VST3
 --   plugin=ID          LV2 URI, or the name Ardour lists for a VST 2.x / VST3 plugin
 --   preset=LABEL       optional: the preset (program) to load, as Ardour labels it
---   param=NAME=VALUE   optional, repeatable: a control by its label, in Ardour's
---                      units (0..1 for VST 2.x and VST3, the port value for LV2)
+--   param=NAME=VALUE   optional, repeatable: a control by its label, as Ardour
+--                      takes it: 0..1 for VST 2.x, the plain value for VST3
+--                      (Ardour normalises it with the controller), the port
+--                      value for LV2
 --   block=N            engine block size (default 1024)
 --   tail=SECONDS       exported after the input ends (default 2)
 --   spy=1              put cycle_probe.lua first on the track (see below)
