@@ -129,6 +129,7 @@ sRender cArdour::Render(const sRenderRequest& request, const hosttest::sAudio& i
                                       "block=" + std::to_string(request.blockSize),
                                       "tail=" + std::to_string(request.tailSeconds)};
   if (!request.preset.empty()) command.push_back("preset=" + request.preset);
+  if (request.describe) command.push_back("describe=1");
   for (const auto& [label, value] : request.parameters) {
     std::ostringstream text;
     text.precision(9);
@@ -138,9 +139,25 @@ sRender cArdour::Render(const sRenderRequest& request, const hosttest::sAudio& i
   command.insert(command.end(), request.extraArguments.begin(), request.extraArguments.end());
   render.run = hosttest::Run(command, m_Home.Path(), Environment(), 120);
 
-  std::smatch match;
-  if (std::regex_search(render.run.out, match, std::regex("(^|\\n)block (\\d+)\\n"))) render.blockSize = std::stoi(match[2]);
-  if (std::regex_search(render.run.out, match, std::regex("(^|\\n)preset ([^\\n]*)\\n"))) render.presetUri = match[2];
+  std::istringstream lines(render.run.out);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream words(line);
+    std::string key;
+    words >> key;
+    if (key == "block") {
+      words >> render.blockSize;
+    } else if (key == "loaded") {
+      words >> render.presetUri;
+    } else if (key == "control") {
+      sControl control;
+      words >> control.index >> control.lower >> control.upper >> control.normal >> control.flags >> std::ws;
+      std::getline(words, control.label);
+      render.controls.push_back(control);
+    } else if (key == "listed") {
+      const size_t tab = line.find('\t');
+      render.presets.emplace_back(line.substr(7, tab - 7), tab == std::string::npos ? "" : line.substr(tab + 1));
+    }
+  }
   if (render.run.status == 0 && std::filesystem::exists(out)) render.audio = hosttest::ReadAudio(out);
   return render;
 }

@@ -29,7 +29,16 @@ struct sRenderRequest {
   std::vector<std::pair<std::string, float>> parameters;  // label, Ardour's value
   int blockSize = 1024;
   double tailSeconds = 2.0;  // exported after the input ends
+  bool describe = false;     // also list the controls and presets Ardour shows
   std::vector<std::string> extraArguments;  // passed on to render_session.lua
+};
+
+// An input control as Ardour shows it, in Ardour's units for the format.
+struct sControl {
+  int index = -1;
+  float lower = 0.0f, upper = 0.0f, normal = 0.0f;
+  std::string flags;  // t toggled, e enumeration, i integer, l logarithmic; "-" none
+  std::string label;
 };
 
 struct sRender {
@@ -37,6 +46,8 @@ struct sRender {
   hosttest::sAudio audio;   // the master export; no samples when it failed
   int blockSize = 0;        // the engine's, as the session reports it
   std::string presetUri;    // Ardour's identifier of the loaded preset
+  std::vector<sControl> controls;                            // with `describe`
+  std::vector<std::pair<std::string, std::string>> presets;  // URI, label; with `describe`
 };
 
 // A throw-away home (configuration, caches, sessions) in which Ardour

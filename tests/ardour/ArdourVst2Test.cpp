@@ -87,11 +87,22 @@ TEST(ArdourVst2, ExportOfAProgramEqualsTheRenderer) {
   request.preset = "Drum room S";
   request.blockSize = 512;
   request.tailSeconds = 3.0;
+  request.describe = true;
   const ardourtest::sRender render = ardour.Render(request, input);
   ASSERT_EQ(render.run.status, 0) << render.run.out << render.run.err;
   ASSERT_THAT(render.run.out, HasSubstr("\ndone\n"));
   EXPECT_EQ(render.blockSize, 512);
   EXPECT_THAT(render.presetUri, EndsWith(":0034"));  // Ardour's program index
+
+  // What Ardour offers: the 18 controls and the 64 programs as presets.
+  ASSERT_EQ(render.controls.size(), 18u);
+  EXPECT_EQ(render.controls[0].label, "Geometry");
+  EXPECT_EQ(render.controls[0].upper, 16.0f);  // the geometry count, not 0..1
+  EXPECT_EQ(render.controls[17].label, "Dr. Who");
+  EXPECT_EQ(render.controls[17].flags, "t");
+  ASSERT_EQ(render.presets.size(), 64u);
+  EXPECT_EQ(render.presets[34].second, "Drum room S");
+  EXPECT_EQ(render.presets[63].second, "Init");
   ASSERT_EQ(render.audio.channels, 2);
   EXPECT_EQ(render.audio.sampleRate, 48000);
   ASSERT_EQ(render.audio.Frames(), input.Frames() + 3 * 48000);

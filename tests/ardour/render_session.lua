@@ -15,9 +15,13 @@
 --                      value for LV2
 --   block=N            engine block size (default 1024)
 --   tail=SECONDS       exported after the input ends (default 2)
+--   describe=1         list the plugin's controls and presets as Ardour sees them
 --   spy=1              put cycle_probe.lua first on the track (see below)
 --
--- Prints "block N", "preset URI" and "param LABEL VALUE" lines for the caller,
+-- Prints "block N", "loaded URI" and "param LABEL VALUE" lines for the caller;
+-- with describe=1 "control INDEX LOWER UPPER DEFAULT FLAGS LABEL" for every
+-- input control (flags: t toggled, e enumeration, i integer, l logarithmic,
+-- - none) and "listed URI<TAB>LABEL" for every preset;
 -- with spy=1 "cycle LENGTH OFFSET POSITION PEAK*1e6" for every cycle the probe
 -- saw (it must be in the user's Lua scripts folder), and ends with "done"; any
 -- failure ends in "FAILED: why" and no output file.
@@ -225,11 +229,41 @@ if proc:isnil() then Fail("Ardour does not list " .. opt.type .. " plugin '" .. 
 if track:add_processor_by_index(proc, 0, nil, true) ~= 0 then Fail("cannot add the plugin to the track") end
 local plugin = proc:to_insert():plugin(0)
 
+-- VST 2.x and VST3 factory presets are numbered URIs; LV2 presets are listed
+-- by lilv without loading the plugin.
+local function ListPresets()
+  if pluginType == ARDOUR.PluginType.LV2 then
+    for preset in plugin:get_info():get_presets(false):iter() do print("listed " .. preset.uri .. "\t" .. preset.label) end
+    return
+  end
+  local prefix = (pluginType == ARDOUR.PluginType.VST3 and "VST3-P:" or "VST:") .. plugin:unique_id() .. ":"
+  for i = 0, 9999 do
+    local preset = plugin:preset_by_uri(string.format("%s%04d", prefix, i))
+    if not preset or not preset.valid then break end
+    print("listed " .. preset.uri .. "\t" .. preset.label)
+  end
+end
+
+if opt.describe == "1" then
+  for i = 0, plugin:parameter_count() - 1 do
+    local index, refs = plugin:nth_parameter(i, true)
+    if refs[2] and plugin:parameter_is_input(index) then
+      local _, d = plugin:get_parameter_descriptor(index, ARDOUR.ParameterDescriptor())
+      local desc = d[2]
+      local flags = (desc.toggled and "t" or "") .. (desc.enumeration and "e" or "") ..
+                    (desc.integer_step and "i" or "") .. (desc.logarithmic and "l" or "")
+      print(string.format("control %d %.9g %.9g %.9g %s %s", i, desc.lower, desc.upper, desc.normal,
+                          flags == "" and "-" or flags, plugin:parameter_label(index)))
+    end
+  end
+  ListPresets()
+end
+
 if opt.preset then
   local preset = plugin:preset_by_label(opt.preset)
   if not preset or not preset.valid then Fail("no preset '" .. opt.preset .. "'") end
   if not plugin:load_preset(preset) then Fail("cannot load preset '" .. opt.preset .. "'") end
-  print("preset " .. preset.uri)
+  print("loaded " .. preset.uri)
 end
 
 for _, p in ipairs(opt.param) do
