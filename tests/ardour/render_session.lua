@@ -26,6 +26,10 @@
 -- saw (it must be in the user's Lua scripts folder), and ends with "done"; any
 -- failure ends in "FAILED: why" and no output file.
 --
+-- ardour7-lua lists VST 2.x and VST3 plugins from the scanners' cache files
+-- only: run /usr/lib/ardour7/ardour-vst-scanner or ardour-vst3-scanner on the
+-- plugin in the same HOME/XDG_CACHE_HOME first (ArdourHost does).
+--
 -- The file reaches the track the way an import leaves it: a whole-file region
 -- at position 0 over two mono session sources. The Lua bindings cannot import,
 -- so the script bounces silence of the input's length to get that region,
