@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev libsndfile1-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  wine wine64 wine32:i386 libclang-rt-14-dev dragonfly-reverb-vst)
+  wine wine64 wine32:i386 libclang-rt-14-dev dragonfly-reverb-vst ardour)
 
 missing=()
 for p in "${packages[@]}"; do
