@@ -1,5 +1,7 @@
 // libFuzzer target: the plugin's exported entry and its effect records under
-// arbitrary request sequences, as hostile a host as the interface allows.
+// arbitrary request sequences, as hostile a host as the interface allows;
+// then the CLAP entry (ClapFuzz.cpp) and the VST3 entry (FuzzVst3.cpp) under
+// the same input.
 // Every buffer handed over is exactly as large as the request may write (so
 // the address sanitizer sees any byte beyond it); everything else is free:
 // opcodes 0..80 with any index, value and opt, parameter values including NaN
@@ -403,13 +405,15 @@ class cFuzzHost {
 
 }  // namespace
 
-// Inputs that start with "VST3" drive the VST3 entry instead (FuzzVst3.cpp).
-int FuzzVst3(const uint8_t* data, size_t size);
+// The same bytes drive the CLAP entry (ClapFuzz.cpp) and the VST3 entry (FuzzVst3.cpp) too.
+void FuzzClap(const uint8_t* data, size_t size);
+void FuzzVst3(const uint8_t* data, size_t size);
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size >= 4 && std::memcmp(data, "VST3", 4) == 0) return FuzzVst3(data + 4, size - 4);
   FuzzedDataProvider in(data, size);
   cFuzzHost host(in);
   host.Run();
+  FuzzClap(data, size);
+  FuzzVst3(data, size);
   return 0;
 }

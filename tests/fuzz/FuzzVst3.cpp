@@ -1,5 +1,5 @@
-// The VST3 entry under arbitrary call sequences: inputs that start with
-// "VST3" drive up to two instances made through GetPluginFactory. Free are
+// The VST3 entry under arbitrary call sequences: the fuzz input drives up to
+// two instances made through GetPluginFactory. Free are
 // the state streams (any bytes, mutated saved states, any bytes per call),
 // the parameter queues (any IDs, points at any offsets, NaN, infinities),
 // the texts parsed back (any UTF-16), set-up values, bus arrangements, and
@@ -249,8 +249,7 @@ void Run(FuzzedDataProvider& in) {
 
 }  // namespace
 
-int FuzzVst3(const uint8_t* data, size_t size) {
+void FuzzVst3(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
   Run(in);
-  return 0;
 }

@@ -1,6 +1,6 @@
-# Checks one shipped plugin binary: it exports exactly the entry points of its
-# format (VSTPluginMain and main unless EXPORTS lists others), and a Windows DLL
-# has the expected format and imports only Windows' own DLLs.
+# Checks one shipped plugin binary: it exports exactly its entry names
+# (VSTPluginMain and main unless EXPORTS says otherwise), and a Windows DLL has
+# the expected format and imports only Windows' own DLLs.
 #   cmake -DKIND=linux|win32|win64 -DBINARY=<file> -DOBJDUMP=<objdump> -DNM=<nm> [-DEXPORTS=a,b] -P CheckBinary.cmake
 cmake_minimum_required(VERSION 3.25)
 
@@ -46,8 +46,8 @@ if(KIND STREQUAL "linux")
   string(REGEX MATCHALL "[^\n]+" lines "${symbols}")
   set(names)
   foreach(line IN LISTS lines)
-    if(NOT line MATCHES "^[0-9a-fA-F]+ T ([^ ]+)$")
-      message(FATAL_ERROR "${BINARY} exports something other than a function: ${line}")
+    if(NOT line MATCHES "^[0-9a-fA-F]+ [TDR] ([^ ]+)$")
+      message(FATAL_ERROR "${BINARY} exports something unexpected: ${line}")
     endif()
     list(APPEND names ${CMAKE_MATCH_1})
   endforeach()

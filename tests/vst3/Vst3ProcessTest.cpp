@@ -1,46 +1,8 @@
 // The processor as hosts drive it: bus arrangements, the sound of the VST 2.x
 // build bit for bit with parameter changes at frame offsets, bypass, tail,
 // silence flags, and an audio path that never allocates.
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
+#include "CountingAllocator.h"
 #include "Vst3Support.h"
-
-// Counting replacements of the global allocation functions; the module's
-// references bind to these (the test checks that it sees its allocations).
-namespace {
-std::atomic<long> gAllocations{0};
-void* Allocate(std::size_t size, std::size_t align = 0) {
-  ++gAllocations;
-  return align ? std::aligned_alloc(align, (size + align - 1) / align * align) : std::malloc(size ? size : 1);
-}
-void* AllocateOrThrow(std::size_t size, std::size_t align = 0) {
-  if (void* p = Allocate(size, align)) return p;
-  throw std::bad_alloc();
-}
-}  // namespace
-
-void* operator new(std::size_t size) { return AllocateOrThrow(size); }
-void* operator new[](std::size_t size) { return AllocateOrThrow(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void* operator new(std::size_t size, std::align_val_t a) { return AllocateOrThrow(size, static_cast<std::size_t>(a)); }
-void* operator new[](std::size_t size, std::align_val_t a) { return AllocateOrThrow(size, static_cast<std::size_t>(a)); }
-void* operator new(std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept {
-  return Allocate(size, static_cast<std::size_t>(a));
-}
-void* operator new[](std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept {
-  return Allocate(size, static_cast<std::size_t>(a));
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -209,10 +171,10 @@ TEST(Vst3Audio, TailFollowsTheSettings) {
 }
 
 TEST(Vst3Audio, NeverAllocatesOnTheAudioThread) {
-  const long beforeCreate = gAllocations;
+  const long beforeCreate = testsupport::Allocations();
   auto plugin = RunningPlugin();
   ASSERT_TRUE(plugin);
-  ASSERT_GT(gAllocations - beforeCreate, 0) << "the module's allocations do not reach the counter";
+  ASSERT_GT(testsupport::Allocations() - beforeCreate, 0) << "the module's allocations do not reach the counter";
 
   nimbohost::cBusBuffers buffers(2, 2, 256);
   auto queues = nimbohost::cParameterChanges::Make();
@@ -225,9 +187,9 @@ TEST(Vst3Audio, NeverAllocatesOnTheAudioThread) {
     nimbohost::sProcessCall call = buffers.Call(block == 63 ? 0 : 256);
     call.inputChanges = queues.get();
     if (block % 8 == 7) call.numInputs = 0;  // no input bus: silence stands in
-    const long before = gAllocations;
+    const long before = testsupport::Allocations();
     ASSERT_EQ(plugin->Process(call), kResultOk);
-    EXPECT_EQ(gAllocations - before, 0) << "block " << block;
+    EXPECT_EQ(testsupport::Allocations() - before, 0) << "block " << block;
   }
   // The program change sent to the processor took effect by the next control call.
   EXPECT_EQ(plugin->Normalized(kProgram), static_cast<float>(ProgramValue(36)));
