@@ -91,7 +91,8 @@ std::string FormatTable(const sAnalysis& a) {
       for (const sColumn& c : kColumns) {
         const sMeasure& v = m.*c.field;
         if (v.Has()) {
-          out += Format("%8.*f", c.decimals, v.value * c.scale);
+          const bool brief = c.unit[0] == 's' && std::fabs(v.value) < 0.1;  // a few ms: keep them visible
+          out += Format("%8.*f", brief ? 3 : c.decimals, v.value * c.scale);
         } else {
           out += Format("%8s", ShortText(v.missing));
           used.insert(v.missing);

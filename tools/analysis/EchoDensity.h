@@ -1,7 +1,8 @@
 // Abel and Huang's normalized echo density: the weighted share of samples in
 // a sliding window that lie more than one standard deviation from zero,
 // divided by the share Gaussian noise has there, erfc(1/sqrt 2). It reaches 1
-// once the echoes have merged into noise-like reverberation.
+// once the echoes have merged into noise-like reverberation. Measured above
+// 100 Hz.
 #pragma once
 
 #include <span>
@@ -18,7 +19,10 @@ struct sEchoDensity {
   sMeasure mixingTime;         // seconds from the onset to the first step at 1
 };
 
-// Silent responses do not count in the mean.
-sEchoDensity MeasureEchoDensity(std::span<const std::span<const float>> responses, size_t onset, double sampleRate);
+// From `onset` to `end` (samples). Windows whose mean energy per sample stays
+// within 10 dB of `floorEnergy` (the noise) hold no echoes; silent responses
+// do not count in the mean.
+sEchoDensity MeasureEchoDensity(std::span<const std::span<const float>> responses, size_t onset, size_t end,
+                                double floorEnergy, double sampleRate);
 
 }  // namespace nimboanalysis

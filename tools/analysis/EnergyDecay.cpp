@@ -12,6 +12,7 @@ constexpr double kMinusInfinity = -std::numeric_limits<double>::infinity();
 constexpr size_t kNowhere = static_cast<size_t>(-1);
 constexpr size_t kMinRegressionPoints = 4;
 constexpr double kCoverageMarginDb = 10.0;  // a range must end this far above the curve's trusted end
+constexpr double kResolutionDb = 150.0;     // the lowest noise, re the loudest 10 ms
 
 double Db(double energy) { return energy > 0.0 ? 10.0 * std::log10(energy) : kMinusInfinity; }
 
@@ -92,27 +93,27 @@ sNoiseCut FindNoiseCut(std::span<const double> energy, double sampleRate) {
   const size_t n = energy.size();
   if (n == 0) return cut;
   const size_t tailStart = n - std::max<size_t>(1, n / 10);
-  double noise = Mean(energy, tailStart, n);
-  if (noise <= 0.0) {
-    // The response ends in true silence: no noise to cut, nothing to add.
-    size_t last = n;
-    while (last > 0 && energy[last - 1] == 0.0) --last;
-    cut.bDecays = last > 0;
-    cut.end = last;
-    cut.noiseDb = kMinusInfinity;
-    return cut;
-  }
 
   // First guess: 10 ms blocks, a line from the peak down to 10 dB above the noise.
   const sEnvelope coarse = Envelope(energy, std::max<size_t>(1, std::lround(0.01 * sampleRate)), sampleRate);
-  if (coarse.db.empty()) return cut;
-  const size_t peak = 0;  // the envelope never rises
-  const double peakDb = coarse.db[peak];
+  if (coarse.db.empty() || !std::isfinite(coarse.db[0])) return cut;
+  const double peakDb = coarse.db[0];  // the envelope never rises
+  // Below this, single-precision audio holds nothing but rounding: the noise
+  // is never taken to be lower.
+  const double floor = std::pow(10.0, (peakDb - kResolutionDb) / 10.0);
+  double noise = std::max(Mean(energy, tailStart, n), floor);
   double noiseDb = Db(noise);
   cut.noiseDb = noiseDb - peakDb;
-  const size_t nearNoise = LastAbove(coarse, peak, noiseDb + 10.0);
-  if (nearNoise == kNowhere || nearNoise < peak + 1) return cut;
-  sLine late = FitEnvelope(coarse, peak, nearNoise + 1);
+  cut.noiseEnergy = noise;
+  if (peakDb < noiseDb + 10.0) return cut;
+  const size_t nearNoise = LastAbove(coarse, 0, noiseDb + 10.0);
+  if (nearNoise == 0) {
+    // Down in the noise within one block: over too soon for a slope, nothing to add.
+    cut.bDecays = true;
+    cut.end = std::min(n, static_cast<size_t>(std::lround(coarse.blockSeconds * sampleRate)));
+    return cut;
+  }
+  sLine late = FitEnvelope(coarse, 0, nearNoise + 1);
   if (!late.bFalls) return cut;
   double crossing = (noiseDb - late.intercept) / late.slope;
 
@@ -125,8 +126,7 @@ sNoiseCut FindNoiseCut(std::span<const double> energy, double sampleRate) {
     const sEnvelope fine = Envelope(energy, block, sampleRate);
     const double quietFrom = std::max(0.0, (crossing + 10.0 / -late.slope) * sampleRate);
     const size_t noiseStart = std::min(tailStart, static_cast<size_t>(std::min(quietFrom, static_cast<double>(n))));
-    noise = Mean(energy, noiseStart, n);
-    if (noise <= 0.0) break;
+    noise = std::max(Mean(energy, noiseStart, n), floor);
     noiseDb = Db(noise);
     const size_t top = LastAbove(fine, 0, noiseDb + 25.0);
     const size_t bottom = LastAbove(fine, 0, noiseDb + 5.0);
@@ -142,6 +142,7 @@ sNoiseCut FindNoiseCut(std::span<const double> energy, double sampleRate) {
 
   cut.bDecays = true;
   cut.noiseDb = noiseDb - peakDb;
+  cut.noiseEnergy = noise;
   cut.end = static_cast<size_t>(std::clamp(std::round(crossing * sampleRate), 1.0, static_cast<double>(n)));
   const double perSample = -late.slope * std::log(10.0) / 10.0 / sampleRate;  // energy decay rate
   cut.lateRatio = std::exp(-perSample);
@@ -157,7 +158,7 @@ cDecayCurve::cDecayCurve(std::span<const double> energy, const sNoiseCut& cut, d
       m_Earlier(earlier) {
   double sum = m_Compensation;
   for (size_t i = m_Remaining.size(); i-- > 0;) {
-    sum += energy[i];
+    sum += energy[i] - cut.noiseEnergy;
     m_Remaining[i] = sum;
   }
 }
@@ -186,7 +187,11 @@ sMeasure DecayTime(const cDecayCurve& curve, double sampleRate, double upperDb, 
   size_t last = first;
   while (last < curve.End() && curve.Remaining(last) >= lower) ++last;
   if (last >= curve.End() && curve.Remaining(last) >= lower) return sMeasure::None(eMissing::kNotCovered);
-  if (last - first < kMinRegressionPoints) return sMeasure::None(eMissing::kTooFast);
+  // The points must spread over a third of the range at least: a curve that
+  // jumps past most of it at once has no slope to measure there.
+  if (last - first < kMinRegressionPoints || curve.Db(first) - curve.Db(last - 1) < (upperDb - lowerDb) / 3.0) {
+    return sMeasure::None(eMissing::kTooFast);
+  }
   const sLine line = FitLine(first, last, [&](size_t i) {
     return std::pair{static_cast<double>(i) / sampleRate, curve.Db(i)};
   });
@@ -194,32 +199,43 @@ sMeasure DecayTime(const cDecayCurve& curve, double sampleRate, double upperDb, 
   return sMeasure::Of(-60.0 / line.slope);
 }
 
-sMeasure Clarity(const cDecayCurve& curve, double sampleRate, double seconds) {
+namespace {
+
+double LateEnergy(const cDecayCurve& curve, double sampleRate, double seconds, size_t lead) {
+  const auto limit = static_cast<size_t>(std::lround(seconds * sampleRate));
+  return curve.Remaining(limit > lead ? limit - lead : 0);
+}
+
+}  // namespace
+
+sMeasure Clarity(const cDecayCurve& curve, double sampleRate, double seconds, size_t lead) {
   const double total = curve.Total();
   if (!(total > 0.0)) return sMeasure::None(eMissing::kSilent);
-  const double late = curve.Remaining(static_cast<size_t>(std::lround(seconds * sampleRate)));
+  const double late = LateEnergy(curve, sampleRate, seconds, lead);
   if (!(late > 0.0)) return sMeasure::None(eMissing::kInfinite);
   return sMeasure::Of(10.0 * std::log10((total - late) / late));
 }
 
-sMeasure Definition(const cDecayCurve& curve, double sampleRate, double seconds) {
+sMeasure Definition(const cDecayCurve& curve, double sampleRate, double seconds, size_t lead) {
   const double total = curve.Total();
   if (!(total > 0.0)) return sMeasure::None(eMissing::kSilent);
-  const double late = curve.Remaining(static_cast<size_t>(std::lround(seconds * sampleRate)));
-  return sMeasure::Of((total - late) / total);
+  return sMeasure::Of((total - LateEnergy(curve, sampleRate, seconds, lead)) / total);
 }
 
-sMeasure CentreTime(std::span<const double> energy, const cDecayCurve& curve, double sampleRate) {
+sMeasure CentreTime(std::span<const double> energy, std::span<const double> before, const cDecayCurve& curve,
+                    double sampleRate) {
   const double total = curve.Total();
   if (!(total > 0.0)) return sMeasure::None(eMissing::kSilent);
   double moment = 0.0;
+  for (size_t i = 0; i < before.size(); ++i) moment += static_cast<double>(i) * before[i];
   const size_t end = std::min(curve.End(), energy.size());
-  for (size_t i = 0; i < end; ++i) moment += static_cast<double>(i) * energy[i];
+  const auto lead = static_cast<double>(before.size());
+  for (size_t i = 0; i < end; ++i) moment += (lead + static_cast<double>(i)) * energy[i];
   // The compensation's share: an exponential tail from `end` on.
   const double tail = curve.Remaining(end);
   if (tail > 0.0) {
     const double ratio = curve.Remaining(end + 1) / tail;
-    moment += tail * (static_cast<double>(end) + ratio / (1.0 - ratio));
+    moment += tail * (lead + static_cast<double>(end) + ratio / (1.0 - ratio));
   }
   return sMeasure::Of(moment / total / sampleRate);
 }

@@ -17,13 +17,14 @@ struct sNoiseCut {
   size_t end = 0;             // samples used, from the onset
   double compensation = 0.0;  // energy after `end`, from the late decay slope
   double lateRatio = 0.0;     // that decay's energy ratio from one sample to the next
-  double noiseDb = 0.0;       // background noise, dB re the loudest 10 ms (-inf when there is none)
+  double noiseDb = 0.0;       // background noise, dB re the loudest 10 ms; never below -150
+  double noiseEnergy = 0.0;   // the same as energy per sample
 };
 sNoiseCut FindNoiseCut(std::span<const double> energy, double sampleRate);
 
-// Energy remaining after each moment: backward integration up to the cut,
-// plus the compensation. `earlier` is energy that arrived before the onset:
-// it counts in the total, as gone by the onset.
+// Energy remaining after each moment: backward integration of the energy
+// less the noise up to the cut, plus the compensation. `earlier` is energy
+// that arrived before the onset: it counts in the total, as gone by the onset.
 class cDecayCurve {
  public:
   cDecayCurve(std::span<const double> energy, const sNoiseCut& cut, double earlier = 0.0);
@@ -43,14 +44,20 @@ class cDecayCurve {
 
 // ISO 3382-1 decay times: a least-squares line through the curve between
 // `upperDb` and `lowerDb`, extrapolated to 60 dB. The range must end at least
-// 10 dB above the curve's end, and hold a few samples.
+// 10 dB above the curve's end, and the curve must pass through a third of it
+// at least sample by sample rather than jump.
 sMeasure DecayTime(const cDecayCurve& curve, double sampleRate, double upperDb, double lowerDb);
 
+// The energy ratios count time from `lead` samples before the curve's start
+// (a band filter's delay, undone).
 // Early-to-late ratio in dB with the limit `seconds` after the onset (C50, C80).
-sMeasure Clarity(const cDecayCurve& curve, double sampleRate, double seconds);
+sMeasure Clarity(const cDecayCurve& curve, double sampleRate, double seconds, size_t lead = 0);
 // Early share of all energy (D50).
-sMeasure Definition(const cDecayCurve& curve, double sampleRate, double seconds);
-// Centre of gravity of the energy in seconds (Ts); energy from before the onset counts as arriving at it.
-sMeasure CentreTime(std::span<const double> energy, const cDecayCurve& curve, double sampleRate);
+sMeasure Definition(const cDecayCurve& curve, double sampleRate, double seconds, size_t lead = 0);
+// Centre of gravity of the energy in seconds (Ts). `energy` starts where the
+// curve does; `before` holds the `lead` samples ahead of it. Energy earlier
+// still counts as arriving at time 0.
+sMeasure CentreTime(std::span<const double> energy, std::span<const double> before, const cDecayCurve& curve,
+                    double sampleRate);
 
 }  // namespace nimboanalysis

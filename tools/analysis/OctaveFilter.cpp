@@ -71,6 +71,12 @@ double Magnitude(const std::vector<sBiquad>& sections, double hz, double sampleR
   return std::abs(Response(sections, hz, sampleRate));
 }
 
+double GroupDelay(const std::vector<sBiquad>& sections, double hz, double sampleRate) {
+  const double step = 1e-3 * hz;
+  const double turn = std::arg(Response(sections, hz + step, sampleRate) / Response(sections, hz - step, sampleRate));
+  return -turn / (2.0 * std::numbers::pi * 2.0 * step);
+}
+
 void FilterBackwards(const std::vector<sBiquad>& sections, std::span<double> signal) {
   for (const sBiquad& s : sections) {
     double s1 = 0.0, s2 = 0.0;

@@ -31,10 +31,12 @@ size_t Onset(std::span<const double> energy) {
                              energy.begin());
 }
 
-// Measures from a band's energy; what lies before `onset` counts in the
-// totals only when `countEarlier` (band filters run backwards move some of
-// the onset's energy ahead of it).
-void MeasureBand(std::span<const double> energy, size_t onset, bool countEarlier, double sampleRate,
+// Measures from a band's energy. Decay times count from `onset` on; in a
+// band filtered backwards nothing of the filter's own response lies beyond
+// it, and the energy it moved ahead counts in the total, as already gone
+// (`countEarlier`). The energy ratios count time from `lead` samples earlier,
+// which undoes the filter's delay.
+void MeasureBand(std::span<const double> energy, size_t onset, size_t lead, bool countEarlier, double sampleRate,
                  sBandAnalysis& band) {
   const std::span<const double> fromOnset = energy.subspan(onset);
   double earlier = 0.0;
@@ -56,10 +58,10 @@ void MeasureBand(std::span<const double> energy, size_t onset, bool countEarlier
   m.edt = DecayTime(curve, sampleRate, 0.0, -10.0);
   m.t20 = DecayTime(curve, sampleRate, -5.0, -25.0);
   m.t30 = DecayTime(curve, sampleRate, -5.0, -35.0);
-  m.c50 = Clarity(curve, sampleRate, 0.05);
-  m.c80 = Clarity(curve, sampleRate, 0.08);
-  m.d50 = Definition(curve, sampleRate, 0.05);
-  m.ts = CentreTime(fromOnset, curve, sampleRate);
+  m.c50 = Clarity(curve, sampleRate, 0.05, lead);
+  m.c80 = Clarity(curve, sampleRate, 0.08, lead);
+  m.d50 = Definition(curve, sampleRate, 0.05, lead);
+  m.ts = CentreTime(fromOnset, energy.subspan(onset - lead, lead), curve, sampleRate);
 
   const size_t span = std::max<size_t>(cut.end, 1);
   const size_t step = std::max<size_t>(1, (span + kCurvePoints - 1) / kCurvePoints);
@@ -206,7 +208,7 @@ sAnalysis Analyze(const sImpulseResponses& responses, const sConditions& conditi
     missing(eMissing::kNotDecaying);
   } else {
     end = onset + cut.end;
-    MeasureBand(energy, onset, false, fs, broadband);
+    MeasureBand(energy, onset, 0, false, fs, broadband);
 
     // Bands: each path filtered backwards from beyond its end into a silent lead-in.
     const auto padding = static_cast<size_t>(std::lround(kPaddingSeconds * fs));
@@ -231,7 +233,8 @@ sAnalysis Analyze(const sImpulseResponses& responses, const sConditions& conditi
         band.measures = AllMissing(eMissing::kSilent);
         continue;
       }
-      MeasureBand(bandEnergy, padding + onset, true, fs, band);
+      const auto delay = static_cast<size_t>(std::lround(GroupDelay(sections, octave.centreHz, fs) * fs));
+      MeasureBand(bandEnergy, padding + onset, std::min(delay, padding), true, fs, band);
     }
     const sMeasures& a = result.bands[3].measures;  // 500 Hz
     const sMeasures& b = result.bands[4].measures;  // 1 kHz
@@ -246,7 +249,8 @@ sAnalysis Analyze(const sImpulseResponses& responses, const sConditions& conditi
                                                                                     sMeasure::None(eMissing::kSilent),
                                                                                     sMeasure::None(eMissing::kSilent)};
   const std::array<std::span<const float>, 4> views = {paths[0], paths[1], paths[2], paths[3]};
-  result.echoDensity = MeasureEchoDensity(views, onset, fs);
+  const bool decaying = result.status == eStatus::kDecaying;
+  result.echoDensity = MeasureEchoDensity(views, onset, end, decaying ? cut.noiseEnergy : 0.0, fs);
   result.spectrogram = MeasureSpectrogram(views, onset, end, fs);
   result.waveform = Waveform(paths, length, fs);
   return result;
