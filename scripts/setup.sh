@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks for building and testing.
-# Sourced or run; does nothing when everything is present.
+# Sourced or run; does nothing when everything is present. With --tests it
+# also installs what only the tests need (the gallery's plots and a browser).
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev libsndfile1-dev
+  libfftw3-dev nlohmann-json3-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 wine32:i386 libclang-rt-14-dev dragonfly-reverb-vst)
+if [ "${1:-}" = "--tests" ]; then
+  packages+=(python3-matplotlib python3-pil chromium)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -3,7 +3,7 @@
 # sanitizer builds, the concurrency stress, the short soak and a bounded fuzz run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh --tests
 
 jobs=$(nproc)
 for preset in win32 win64 default; do

@@ -35,7 +35,7 @@ const char* ShortText(eMissing why) {
 const char* Legend(eMissing why) {
   switch (why) {
     case eMissing::kNotCovered: return "n.c.  decay range not covered: the curve does not reach the range's end 10 dB above the noise";
-    case eMissing::kTooFast: return "fast  the decay passes the range within a few samples: faster than the band filter resolves";
+    case eMissing::kTooFast: return "fast  the curve jumps past nearly all of the range at once (a band: faster than its filter resolves)";
     case eMissing::kInfinite: return "inf   no energy arrives after the limit";
     case eMissing::kAboveNyquist: return "n/a   the band lies above half the sample rate";
     default: return "-     no value";

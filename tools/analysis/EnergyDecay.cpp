@@ -187,9 +187,9 @@ sMeasure DecayTime(const cDecayCurve& curve, double sampleRate, double upperDb, 
   size_t last = first;
   while (last < curve.End() && curve.Remaining(last) >= lower) ++last;
   if (last >= curve.End() && curve.Remaining(last) >= lower) return sMeasure::None(eMissing::kNotCovered);
-  // The points must spread over a third of the range at least: a curve that
-  // jumps past most of it at once has no slope to measure there.
-  if (last - first < kMinRegressionPoints || curve.Db(first) - curve.Db(last - 1) < (upperDb - lowerDb) / 3.0) {
+  // The points must spread over a fifth of the range at least: a curve that
+  // jumps past nearly all of it at once has no slope to measure there.
+  if (last - first < kMinRegressionPoints || curve.Db(first) - curve.Db(last - 1) < (upperDb - lowerDb) / 5.0) {
     return sMeasure::None(eMissing::kTooFast);
   }
   const sLine line = FitLine(first, last, [&](size_t i) {

@@ -44,7 +44,7 @@ class cDecayCurve {
 
 // ISO 3382-1 decay times: a least-squares line through the curve between
 // `upperDb` and `lowerDb`, extrapolated to 60 dB. The range must end at least
-// 10 dB above the curve's end, and the curve must pass through a third of it
+// 10 dB above the curve's end, and the curve must pass through a fifth of it
 // at least sample by sample rather than jump.
 sMeasure DecayTime(const cDecayCurve& curve, double sampleRate, double upperDb, double lowerDb);
 

@@ -39,6 +39,7 @@ constexpr int32_t effBeginSetProgram = 67;
 constexpr int32_t effEndSetProgram = 68;
 
 constexpr const char* kUsage = R"(Usage: nimbohall-render [options] [INPUT [OUTPUT]]
+       nimbohall-render --analyze [options] [LEFT RIGHT]
 
 Renders INPUT through a VST 2.x plugin (Nimbohall unless --plugin says
 otherwise) into OUTPUT, reverb tail included. Without INPUT it renders a
@@ -64,9 +65,12 @@ Options:
   -b, --block N              frames per processing block (default 512)
   -r, --rate HZ              sample rate of the demo and of --analyze
                              (default 48000; a file renders at its own rate)
-  -a, --analyze              measure the impulse response of the current
-                             program and settings and print its analysis
-  -j, --json FILE            with --analyze: also write everything as JSON
+  -a, --analyze [LEFT RIGHT] measure the impulse response of the current
+                             program and settings and print its analysis; or
+                             analyse responses measured elsewhere: LEFT and
+                             RIGHT are stereo files, the responses to an
+                             impulse on the left and on the right input
+      --json FILE            with --analyze: also write everything as JSON
       --plugin PATH          another VST 2.x plugin library
   -l, --list                 print the programs and parameters, then exit
   -h, --help                 print this text
@@ -88,6 +92,7 @@ struct sOptions {
   std::optional<std::string> program;
   std::vector<sSetting> settings;
   std::optional<std::string> json;
+  std::vector<std::string> responses;  // files to analyse instead of a plugin
   std::optional<double> rate;
   double tailSeconds = 30.0;
   int32_t block = 512;
@@ -125,7 +130,7 @@ sOptions ParseOptions(int argc, char** argv) {
       options.list = true;
     } else if (arg == "-a" || arg == "--analyze") {
       options.analyze = true;
-    } else if (arg == "-j" || arg == "--json") {
+    } else if (arg == "--json") {
       options.json = value();
     } else if (arg == "-r" || arg == "--rate") {
       const std::string text = value();
@@ -165,14 +170,20 @@ sOptions ParseOptions(int argc, char** argv) {
     }
   }
   if (positional.size() > 2) throw cRenderError(kExitUsage, "too many file names (see --help)");
+  if (options.analyze && !positional.empty()) {
+    if (positional.size() != 2 || options.output) {
+      throw cRenderError(kExitUsage, "--analyze takes no files, or the two responses LEFT RIGHT");
+    }
+    if (options.rate) throw cRenderError(kExitUsage, "--rate does not go with response files: they have their own");
+    options.responses = positional;
+    positional.clear();
+  }
   if (!positional.empty()) options.input = positional[0];
   if (positional.size() == 2) {
     if (options.output) throw cRenderError(kExitUsage, "the output is given twice");
     options.output = positional[1];
   }
-  if (options.analyze && (options.input || options.output)) {
-    throw cRenderError(kExitUsage, "--analyze measures the plugin itself and takes no input or output file");
-  }
+  if (options.analyze && options.output) throw cRenderError(kExitUsage, "--analyze writes no audio output");
   if (options.analyze && options.list) throw cRenderError(kExitUsage, "--analyze and --list do not go together");
   if (options.json && !options.analyze) throw cRenderError(kExitUsage, "--json goes with --analyze");
   if (options.rate && options.input) {
@@ -545,6 +556,48 @@ void WriteJson(const std::string& path, const nlohmann::json& json) {
   if (!file) throw cRenderError(kExitFile, "cannot write JSON '" + path + "'");
 }
 
+void PrintAnalysis(const std::string& title, const nimboanalysis::sAnalysis& analysis, bool capped) {
+  std::printf("%s, %.0f Hz, impulse response %.2f s%s\n", title.c_str(), analysis.sampleRate, analysis.lengthSeconds,
+              capped ? " (cut at the --tail limit)" : "");
+  std::fputs(nimboanalysis::FormatTable(analysis).c_str(), stdout);
+}
+
+nlohmann::json AnalysisDocument(const nlohmann::json& source, const nimboanalysis::sAnalysis& analysis) {
+  nlohmann::json json = {{"format", "nimbohall-analysis"}, {"version", 1}};
+  json.update(source);
+  json.update(nimboanalysis::AnalysisJson(analysis));
+  return json;
+}
+
+// Responses measured elsewhere (another host, another plugin format).
+int AnalyzeFiles(const sOptions& options) {
+  nimboanalysis::sImpulseResponses responses;
+  for (size_t input = 0; input < 2; ++input) {
+    cInputFile file(options.responses[input]);
+    if (input == 1 && file.SampleRate() != responses.sampleRate) {
+      throw cRenderError(kExitFile, "the responses have different sample rates");
+    }
+    responses.sampleRate = file.SampleRate();
+    const auto frames = static_cast<size_t>(std::max<int64_t>(file.Frames(), 0));
+    auto& [left, right] = responses.path[input];
+    left.resize(frames);
+    right.resize(frames);
+    left.resize(static_cast<size_t>(file.Read(left.data(), right.data(), file.Frames())));
+    right.resize(left.size());
+  }
+  const nimboanalysis::sAnalysis analysis = nimboanalysis::Analyze(responses);
+  PrintAnalysis(options.responses[0] + ", " + options.responses[1], analysis, false);
+  if (options.json) {
+    WriteJson(*options.json,
+              AnalysisDocument({{"plugin", nullptr},
+                                {"program", nullptr},
+                                {"parameters", nlohmann::json::array()},
+                                {"measurement", {{"files", options.responses}}}},
+                               analysis));
+  }
+  return kExitOk;
+}
+
 int RunAnalysis(const sOptions& options, const std::string& pluginPath) {
   const double sampleRate = options.rate.value_or(kDemoSampleRate);
   // Errors in the program or settings show before anything is rendered.
@@ -554,23 +607,18 @@ int RunAnalysis(const sOptions& options, const std::string& pluginPath) {
 
   nimbohost::cHostedEffect& effect = *described.effect;
   const std::string name = Trim(PluginTextToUtf8(effect.EffectName()));
-  const std::string title = ProgramTitle(effect);
-  std::printf("%s%s%s, %.0f Hz, impulse response %.2f s%s\n",
-              name.empty() ? std::filesystem::path(described.path).filename().c_str() : name.c_str(),
-              title.empty() ? "" : ": ", title.c_str(), sampleRate, analysis.lengthSeconds,
-              measurement.conditions.bTailCapped ? " (cut at the --tail limit)" : "");
-  std::fputs(nimboanalysis::FormatTable(analysis).c_str(), stdout);
+  const std::string program = ProgramTitle(effect);
+  PrintAnalysis((name.empty() ? std::filesystem::path(described.path).filename().string() : name) +
+                    (program.empty() ? "" : ": " + program),
+                analysis, measurement.conditions.bTailCapped);
 
   if (options.json) {
-    nlohmann::json json = {{"format", "nimbohall-analysis"}, {"version", 1}};
-    json.update(PluginJson(effect, described.path));
-    json["measurement"] = {{"sample_rate_hz", sampleRate},
-                           {"block", options.block},
-                           {"tail_cap_s", options.tailSeconds},
-                           {"capped", measurement.conditions.bTailCapped},
-                           {"held", measurement.conditions.bHeld}};
-    json.update(nimboanalysis::AnalysisJson(analysis));
-    WriteJson(*options.json, json);
+    nlohmann::json source = PluginJson(effect, described.path);
+    source["measurement"] = {{"block", options.block},
+                             {"tail_cap_s", options.tailSeconds},
+                             {"capped", measurement.conditions.bTailCapped},
+                             {"held", measurement.conditions.bHeld}};
+    WriteJson(*options.json, AnalysisDocument(source, analysis));
   }
   Finish(described);
   return kExitOk;
@@ -599,6 +647,7 @@ int Run(int argc, char** argv) {
     format = OutputFormatFor(outputPath);
   }
 
+  if (!options.responses.empty()) return AnalyzeFiles(options);
   const std::string pluginPath = options.plugin ? *options.plugin : DefaultPlugin();
   if (options.analyze) return RunAnalysis(options, pluginPath);
   sPlugin plugin = OpenConfigured(options, pluginPath, sampleRate);
