@@ -1,15 +1,9 @@
 #!/usr/bin/python3
-"""The gallery in a real browser: headless Chromium opens index.html from disk
-and the test fails on any console error or failed load, an image or audio
-element that does not load, fewer sections than programs, or a blank
-screenshot.
-
-    gallery_browser_test.py INDEX_HTML [PROGRAMS]
-
-Chromium is driven through its DevTools protocol over a pipe (messages
-separated by NUL bytes on descriptors 3 and 4), so nothing but Chromium and
-Python is needed.
-"""
+"""gallery_browser_test.py INDEX_HTML [PROGRAMS]: headless Chromium opens the
+gallery from disk; any console error or failed load, an image or player that
+does not load, fewer sections than programs or a blank screenshot fails.
+Chromium is driven through its DevTools protocol over a pipe (NUL-separated
+JSON on descriptors 3 and 4): nothing but Chromium and Python is needed."""
 import base64
 import io
 import json
@@ -69,13 +63,6 @@ class cDevTools:
         self.next_id = 0
         self.events = []
 
-    def close(self):
-        self.process.terminate()
-        try:
-            self.process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-
     def receive(self, timeout):
         while b"\0" not in self.buffer:
             ready, _, _ = select.select([self.read_end], [], [], timeout)
@@ -108,13 +95,10 @@ class cDevTools:
 
     def wait_for(self, method, timeout):
         deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if any(e.get("method") == method for e in self.events):
-                return True
+        while not any(e.get("method") == method for e in self.events) and time.monotonic() < deadline:
             event = self.receive(max(0.0, deadline - time.monotonic()))
-            if event is not None:
-                self.events.append(event)
-        return False
+            self.events += [event] if event else []
+        return any(e.get("method") == method for e in self.events)
 
 
 def problems_in(events):
@@ -160,7 +144,8 @@ def main(argv):
             browser.wait_for("never", 1.0)  # late errors
             failures += problems_in(browser.events)
         finally:
-            browser.close()
+            browser.process.terminate()
+            browser.process.wait(timeout=30)
 
     print(f"{index}: {result['sections']} sections, {result['images']} images, {result['audios']} players, "
           f"{result['links']} overview links")

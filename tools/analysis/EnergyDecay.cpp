@@ -42,7 +42,6 @@ sEnvelope Envelope(std::span<const double> e, size_t block, double sampleRate) {
   return env;
 }
 
-
 // The last block above `level` from `from` on: where the decay passes it
 // for good, whatever gaps or early echoes come before.
 size_t LastAbove(const sEnvelope& env, size_t from, double level) {
