@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev libsndfile1-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  wine wine64 wine32:i386 libclang-rt-14-dev dragonfly-reverb-vst)
+  wine wine64 wine32:i386 libclang-rt-14-dev dragonfly-reverb-vst
+  lv2-dev serdi sordi lilv-utils lv2file jalv jackd2)
 
 missing=()
 for p in "${packages[@]}"; do
