@@ -8,7 +8,8 @@
 //       12     4  current program, 0..63
 //       16     4  flags: bit 0 bypass; other bits 0
 //       20    72  the 18 parameter values in their own units, float, by ID
-//       92     4  CRC-32 (IEEE) of bytes 0..91
+//       92    72  the same as the host's 0..1 values, float, by ID
+//      164     4  CRC-32 (IEEE) of bytes 0..163
 //
 // All little-endian. A loader refuses versions it does not know.
 #include <cmath>
@@ -24,7 +25,8 @@ namespace {
 constexpr uint8_t kMagic[4] = {'N', 'M', 'B', 'H'};
 constexpr uint32_t kVersion = 1;
 constexpr size_t kValuesAt = 20;
-constexpr size_t kCrcAt = kValuesAt + 4 * kNumParameters;
+constexpr size_t kNormalizedAt = kValuesAt + 4 * kNumParameters;
+constexpr size_t kCrcAt = kNormalizedAt + 4 * kNumParameters;
 static_assert(kCrcAt + 4 == cReverbCore::kStateSize);
 
 uint32_t Crc32(const uint8_t* data, size_t size) {
@@ -67,7 +69,10 @@ void cReverbCore::SaveState(std::span<uint8_t, kStateSize> out) const {
   PutU32(s + 8, static_cast<uint32_t>(kStateSize));
   PutU32(s + 12, static_cast<uint32_t>(CurrentProgram()));
   PutU32(s + 16, Bypassed() ? 1u : 0u);
-  for (int32_t id = 0; id < kNumParameters; ++id) PutU32(s + kValuesAt + 4 * id, FloatBits(Plain(id)));
+  for (int32_t id = 0; id < kNumParameters; ++id) {
+    PutU32(s + kValuesAt + 4 * id, FloatBits(Plain(id)));
+    PutU32(s + kNormalizedAt + 4 * id, FloatBits(Normalized(id)));
+  }
   PutU32(s + kCrcAt, Crc32(s, kCrcAt));
 }
 
@@ -77,11 +82,12 @@ bool cReverbCore::LoadState(std::span<const uint8_t> data) {
   if (GetU32(s + 4) != kVersion || GetU32(s + 8) != kStateSize || GetU32(s + kCrcAt) != Crc32(s, kCrcAt)) return false;
   const uint32_t program = GetU32(s + 12), flags = GetU32(s + 16);
   if (program >= static_cast<uint32_t>(kNumPrograms) || (flags & ~1u) != 0) return false;
-  float values[kNumParameters];
+  float values[kNumParameters], normalized[kNumParameters];
   for (int32_t id = 0; id < kNumParameters; ++id) {
     const cParameter& p = Parameter(id);
     const float v = values[id] = BitsFloat(GetU32(s + kValuesAt + 4 * id));
-    if (!std::isfinite(v)) return false;
+    const float n = normalized[id] = BitsFloat(GetU32(s + kNormalizedAt + 4 * id));
+    if (!std::isfinite(v) || !(n >= 0.0f && n <= 1.0f)) return false;
     if (p.boundInt && (v != std::floor(v) || v < p.minValue || v > p.maxValue)) return false;
     // What the parameter can be set to, or what a factory program stores.
     const bool off = p.zeroIsOff && v == 0.0f;
@@ -102,7 +108,9 @@ bool cReverbCore::LoadState(std::span<const uint8_t> data) {
     DeriveOutputPairs(m_EditProgram);
     EndEdit();
     m_CurrentProgram = static_cast<int32_t>(program);
-    SyncAllParameters();
+    // The host's values exactly as saved; the plain ones drive the sound.
+    for (int32_t id = 0; id < kNumParameters; ++id)
+      m_Parameters[static_cast<size_t>(id)].Restore(values[id], normalized[id]);
   }
   SetBypass((flags & 1u) != 0);
   MarkAllDirty();

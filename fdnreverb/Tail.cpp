@@ -8,44 +8,89 @@
 namespace {
 
 constexpr double kFloorDb = 100.0;  // below full scale: inaudible
+constexpr double kPi = 3.14159265358979323846;
+constexpr int kBands = 192;  // frequencies between DC and Nyquist the bound looks at
 
-// Samples until an all-pass pole of this size has fallen by kFloorDb.
-double RingFrames(double coef) {
-  const double c = std::fabs(coef);
-  if (!(c > 1e-3)) return 0.0;
-  if (c >= 1.0) return 0.0;  // a line shorter than a sample: the all-pass starts from zero and stays there
-  return -kFloorDb / (20.0 * std::log10(c));
+// Samples until a pole of this size has fallen by kFloorDb; 0 for poles at 0
+// or on the unit circle (a line shorter than a sample: its all-pass starts
+// from zero and stays there).
+double RingFrames(double pole) {
+  const double p = std::fabs(pole);
+  if (!(p > 1e-3) || p >= 1.0) return 0.0;
+  return -kFloorDb / (20.0 * std::log10(p));
+}
+
+// Group delay in samples at w (radians per sample) of the all-pass (c + z^-1) / (1 + c z^-1):
+// a coefficient near +-1 holds DC or Nyquist back for thousands of samples.
+double AllpassDelay(double c, double w) {
+  if (std::fabs(c) >= 1.0) return 0.0;
+  return (1.0 - c * c) / (1.0 + 2.0 * c * std::cos(w) + c * c);
+}
+
+// The damping low-pass y += (x - y) k: its gain and group delay at w.
+double LowpassGain(double k, double w) {
+  const double p = 1.0 - k;
+  return std::fabs(k) / std::sqrt(std::max(1e-300, 1.0 - 2.0 * p * std::cos(w) + p * p));
+}
+// The DC high-pass (q - h)(1 - c), h += (q - h) c: nothing at DC, where an
+// inverter all-pass near -1 would otherwise hold the signal longest.
+double HighpassGain(double c, double w) {
+  const double p = 1.0 - c;
+  return p * 2.0 * std::sin(0.5 * w) / std::sqrt(std::max(1e-300, 1.0 - 2.0 * p * std::cos(w) + p * p));
+}
+double LowpassDelay(double k, double w) {
+  const double p = 1.0 - k, cw = std::cos(w);
+  return std::max(0.0, (p * cw - p * p) / std::max(1e-300, 1.0 - 2.0 * p * cw + p * p));
 }
 
 }  // namespace
 
+// Each frequency decays by the line's gain per pass (decay x damping) over
+// the pass's duration at that frequency (delay plus the group delays of the
+// all-passes and the low-pass). The feedback matrix is a rotation, so no mix
+// of lines decays slower than its slowest line: the slowest line at the
+// slowest frequency bounds the whole network.
 double cFDNengine::TailFrames(const sSoundValues& v, const float (&ratio)[kNumLines], float sampleRate) {
   const double fs = std::isfinite(sampleRate) && sampleRate > 0.0f ? sampleRate : 0.0;
   const double base = std::isfinite(v.baseDelay) && v.baseDelay > 0.0f ? v.baseDelay : 0.0;
-  double longest = 0.0, ring = 0.0;
+  const double inverter = std::clamp(1.0 - 0.02 * v.fbInv, -0.999755859375, 0.999755859375);
+  // Modulation lengthens a line by up to its depth, a share of the base delay.
+  // (Its lift of the damping's Nyquist gain makes up for what the moving
+  // interpolation takes away, so it is left out.)
+  const double swing = std::clamp(static_cast<double>(v.modDepth) * 0.01, 0.0, 1.0) * std::min(fs * base, 65535.0);
+  const double highpass = fs > 1.0 && base > 0.0 ? 1.0 - std::exp2(-333.0 / (1.0 + 333.0 * base) / fs) : 1.0;
+  const double H = v.halflife, D = v.damping;
+  const bool feedback = H > 0.0 && D > 0.0;
+
+  double longest = 0.0, ring = RingFrames(inverter), slowest = 0.0;  // slowest: least negative log2 gain per sample
+  double lines[kNumLines][3];  // length, all-pass coefficient, low-pass coefficient
   for (int i = 0; i < kNumLines; ++i) {
     const float length = LineLength(static_cast<float>(fs), static_cast<float>(base), ratio[i]);
-    longest = std::max(longest, static_cast<double>(length));
-    ring = std::max(ring, RingFrames(LineAllpassCoef(length)));
+    const double coef = length >= 1.0f ? LineAllpassCoef(length) : 1.0;
+    longest = std::max(longest, length + swing);
+    ring = std::max(ring, RingFrames(inverter) + RingFrames(coef));
+    const double a = feedback ? std::exp2(static_cast<double>(ratio[i]) / H * (1.0 - 1.0 / D)) : 1.0;
+    lines[i][0] = std::max(1.0, length + swing);
+    lines[i][1] = coef;
+    lines[i][2] = 2.0 * a / (a + 1.0);
   }
-  // Modulation lengthens a line by up to its depth, a share of the base delay.
-  const double depth = std::clamp(static_cast<double>(v.modDepth) * 0.01, 0.0, 1.0);
-  longest = std::min(longest + depth * std::min(fs * base, 65535.0), 65535.0);
-  // The feedback inverter rings in every line; 1 - 0.02 FB inv, limited as the engine does.
-  ring += RingFrames(std::clamp(1.0 - 0.02 * v.fbInv, -0.999755859375, 0.999755859375));
+  ring += RingFrames(1.0 - highpass);
+  if (!feedback) return longest + ring;  // each line sounds once
 
-  const double H = v.halflife, D = v.damping;
-  if (!(H > 0.0) || !(D > 0.0)) return longest + ring;  // no feedback: each line sounds once
-
-  // The level halves every H passes at low frequencies and every H*D passes
-  // at Nyquist, whichever is slower, one pass being one base delay (lines
-  // are capped at 65535 samples, which shortens the pass, not the halving).
-  const double passFrames = std::min(fs * base, 65535.0);
-  const double halving = H * std::max(1.0, D) * passFrames;
+  slowest = -INFINITY;
+  for (int b = 0; b <= kBands; ++b) {
+    const double w = kPi * b / kBands;
+    for (int i = 0; i < kNumLines; ++i) {
+      const double gain = std::exp2(-ratio[i] / H) * LowpassGain(lines[i][2], w) * HighpassGain(highpass, w);
+      const double pass = lines[i][0] + AllpassDelay(lines[i][1], w) + AllpassDelay(inverter, w) + LowpassDelay(lines[i][2], w);
+      slowest = std::max(slowest, std::log2(std::max(gain, 1e-300)) / pass);
+    }
+  }
+  if (slowest >= 0.0) return 1e15;  // does not decay: only the limiter holds it
   // The first pass leaves at wet x make-up / decay of line 0, up to +81 dB.
   const double d = std::max(0.0, static_cast<double>(v.ampDrive));
   const double makeUp = ((0.0196919 * d + 0.0620783) * d + 1.0) / ((0.00071253 * d + 0.0694112) * d + 1.0);
   const double firstPass = std::max(1.0, 2.0 * std::fabs(v.wetMix) * 0.005 * makeUp * std::exp2(1.0 / H));
   const double halvings = (20.0 * std::log10(firstPass) + kFloorDb) / (20.0 * std::log10(2.0));
-  return longest + ring + halvings * halving;
+  return longest + ring + halvings / -slowest;
 }

@@ -16,6 +16,7 @@ cReverbCore::cReverbCore() {
   SetupParameters();
   SyncAllParameters();
   for (int32_t id = 0; id < kNumParameters; ++id) {
+    m_Defaults[id] = Plain(id);
     m_StateLow[id] = Parameter(id).minValue;
     m_StateHigh[id] = Parameter(id).maxValue;
     for (int32_t k = 0; k < kNumPrograms; ++k) {
@@ -137,6 +138,25 @@ void cReverbCore::SetProgram(int32_t index) {
   EndEdit();
   SyncAllParameters();
   MarkAllDirty();
+}
+
+void cReverbCore::LoadProgram(int32_t index) {
+  if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(kNumPrograms)) return;
+  cControlGuard guard(m_ControlMutex);
+  sProgram fresh;
+  BuildProgram(fresh, index < kNumFactoryPresets ? kFactoryPresets[index] : kInitProgram);
+  BeginEdit();
+  CopyProgram(m_Programs[index], fresh);
+  m_CurrentProgram = index;
+  CopyProgram(m_EditProgram, fresh);
+  EndEdit();
+  SyncAllParameters();
+  MarkAllDirty();
+}
+
+const char* cReverbCore::FactoryProgramName(int32_t index) {
+  if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(kNumPrograms)) return nullptr;
+  return index < kNumFactoryPresets ? kFactoryPresets[index].name : kInitProgram.name;
 }
 
 void cReverbCore::SetProgramName(const char* name) {

@@ -53,6 +53,8 @@ class cReverbCore {
   // A value in the parameter's unit, bounded; NaN and unknown IDs are ignored (false).
   bool SetPlain(int32_t id, float plain);
   float Normalized(int32_t id) const { return Parameter(id).Normalized(); }
+  // What a new instance starts with: the first program's values, switches off.
+  float DefaultPlain(int32_t id) const { return IsParameter(id) ? m_Defaults[static_cast<size_t>(id)] : 0.0f; }
   float Plain(int32_t id) const { return Parameter(id).Value(); }
   // Controls that carry plain values and must reach every program offer the
   // descriptor's range widened to what factory programs store (a damping of
@@ -77,14 +79,21 @@ class cReverbCore {
   // Name of program index into text (25 bytes); false when out of range.
   bool GetProgramName(int32_t index, char* text) const;
   bool StoreProgram(int32_t index);
+  // Loads program index as the factory made it, whether or not it is current;
+  // the edits of the program left are dropped. For formats whose hosts load
+  // presets from a browser, where loading a preset means getting that preset.
+  void LoadProgram(int32_t index);
+  // Names of the factory programs, without an instance (Windows-1252).
+  static const char* FactoryProgramName(int32_t index);
   // A program's stored value of a parameter, as loading it would set it.
   float ProgramValue(int32_t index, int32_t id) const;
   // False for the switches, which no program stores ("Hold", "Dr. Who").
   bool IsProgramParameter(int32_t id) const;
 
   // ---- state [control] --------------------------------------------------------
-  // Versioned, little-endian, checksummed: program, bypass, all 18 values.
-  static constexpr size_t kStateSize = 96;
+  // Versioned, little-endian, checksummed: program, bypass, all 18 values
+  // both plain and as the host's 0..1 values.
+  static constexpr size_t kStateSize = 168;
   void SaveState(std::span<uint8_t, kStateSize> out) const;
   // Refuses (false) anything truncated, foreign, corrupt or out of range, and
   // then changes nothing.
@@ -142,6 +151,7 @@ class cReverbCore {
   std::atomic<uint32_t> m_EditSequence{0};
   mutable nimbo::cControlMutex m_ControlMutex;  // whole-program changes; never taken by the audio thread
 
+  float m_Defaults[kNumParameters] = {};
   // Values a state may hold: the parameter's range widened to what factory programs store.
   float m_StateLow[kNumParameters] = {};
   float m_StateHigh[kNumParameters] = {};

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <charconv>
+#include <limits>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -247,6 +248,22 @@ float cParameter::BoundPlain(float v) const {
   return v < minValue ? minValue : v > maxValue ? maxValue : v;
 }
 
+float cParameter::NormalizedFor(float v) const {
+  float n = PlainToNormalized(v);
+  if (zeroIsOff && v != 0.0f && NormalizedToPlain(n) == 0.0f) {
+    // The bottom of the curve: the first normalized value whose plain value is not "off".
+    for (n = std::numeric_limits<float>::denorm_min(); n < 1.0f && NormalizedToPlain(n) == 0.0f;) n *= 2.0f;
+  }
+  return n;
+}
+
+void cParameter::Restore(float v, float n) {
+  StoreShared(value, v);
+  StoreShared(normalized, n);
+  WriteBinding();
+  StoreShared(displayDirty, true);
+}
+
 void cParameter::SetPlain(float v) {
   const float p = BoundPlain(v);
   if (p != p) return;
@@ -334,8 +351,9 @@ bool cParameter::ParseText(const char* text, float& plain) const {
     if (exponent == 0 || !(afterPrefix.empty() || IsUnit(afterPrefix, unit))) return false;
     x *= std::pow(10.0, exponent);
   }
-  const float bounded = BoundPlain(static_cast<float>(x));
+  float bounded = BoundPlain(static_cast<float>(x));
   if (bounded != bounded) return false;
+  if (zeroIsOff && bounded == 0.0f) bounded = NormalizedToPlain(NormalizedFor(std::numeric_limits<float>::min()));
   plain = bounded;
   return true;
 }

@@ -37,11 +37,16 @@ class cParameter {
   // [dispatcher, under the effect lock] reload value and normalized from the binding.
   void SyncFromBinding();
 
+  // The normalized value that sets plain value v: PlainToNormalized, except
+  // that a value other than "off" never gets the 0 that means "off".
+  float NormalizedFor(float v) const;
   // A plain value as the parameter can hold it: within the bounds, integers
   // rounded to the nearest, 0 kept where it means "off". NaN gives NaN.
   float BoundPlain(float v) const;
   // [any thread] sets a plain value (bounded as above; NaN is ignored).
   void SetPlain(float v);
+  // Puts back a saved pair as it was, plain value unbounded, like SyncFromBinding.
+  void Restore(float v, float n);
 
   // [any thread] the texts of any plain value, built as GetDisplay/GetLabel
   // build those of the current one; the cached texts are not touched.
@@ -51,7 +56,9 @@ class cParameter {
   // [any thread] a value as people type it, in Windows-1252: a number, optionally
   // with the unit, an SI prefix where the display uses them ("25ms", "25 ms",
   // "0,025 s"), a named value or "off". The result is bounded; false when
-  // the text is not understood.
+  // the text is not understood. Where 0 means "off", only the word does: a
+  // number gives at least the smallest value above "off", as the display,
+  // which shows "off" for 0, shows numbers for everything else.
   bool ParseText(const char* text, float& plain) const;
 
   // [any thread] what getParameter answers.

@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Installs what a fresh Debian 12 machine lacks for building and testing.
-# Sourced or run; does nothing when everything is present.
+# Installs what a fresh Debian 12 machine lacks for building and testing
+# (`setup.sh demo`: only what the demo render needs). Sourced or run; does
+# nothing when everything is present.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev libsndfile1-dev
-  g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  wine wine64 wine32:i386 libclang-rt-14-dev dragonfly-reverb-vst
-  lv2-dev serdi sordi lilv-utils lv2file jalv jackd2)
+packages=(cmake ninja-build g++ pkg-config libsndfile1-dev)
+if [ "${1:-}" != "demo" ]; then
+  packages+=(clang libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
+    g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+    wine wine64 wine32:i386 libclang-rt-14-dev dpf-source dragonfly-reverb-vst ardour qtractor
+    lv2-dev serdi sordi lilv-utils lv2file jalv jackd2)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -24,4 +28,6 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # The 32-bit Wine tests need 32-bit x86 programs to run, emulated where the machine cannot.
-"$(dirname "${BASH_SOURCE[0]}")/../tests/winhost/enable-i386.sh"
+if [ "${1:-}" != "demo" ]; then
+  "$(dirname "${BASH_SOURCE[0]}")/../tests/winhost/enable-i386.sh"
+fi

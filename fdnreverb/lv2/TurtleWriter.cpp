@@ -182,7 +182,7 @@ std::string cTurtleWriter::ControlPort(int32_t id) const {
   const float low = p.zeroIsOff ? 0.0f : m_Core.WideLow(id);
   t << "    lv2:minimum " << Number(low) << " ;\n";
   t << "    lv2:maximum " << Number(m_Core.WideHigh(id)) << " ;\n";
-  t << "    lv2:default " << Number(m_Core.Plain(id)) << " ;\n";
+  t << "    lv2:default " << Number(m_Core.DefaultPlain(id)) << " ;\n";
   if (const std::string unit = UnitOf(id); !unit.empty()) t << "    units:unit " << unit << " ;\n";
   // A logarithmic port needs both bounds non-zero and of one sign: Ardour
   // drops the property otherwise, and jalv's slider would start at log(0).

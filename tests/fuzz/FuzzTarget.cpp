@@ -1,5 +1,6 @@
 // libFuzzer target: the plugin's exported entry and its effect records under
-// arbitrary request sequences, as hostile a host as the interface allows.
+// arbitrary request sequences, as hostile a host as the interface allows;
+// then the CLAP entry under the same input (ClapFuzz.cpp).
 // Every buffer handed over is exactly as large as the request may write (so
 // the address sanitizer sees any byte beyond it); everything else is free:
 // opcodes 0..80 with any index, value and opt, parameter values including NaN
@@ -403,9 +404,13 @@ class cFuzzHost {
 
 }  // namespace
 
+// The same bytes drive the CLAP entry too (ClapFuzz.cpp).
+void FuzzClap(const uint8_t* data, size_t size);
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
   cFuzzHost host(in);
   host.Run();
+  FuzzClap(data, size);
   return 0;
 }

@@ -49,10 +49,11 @@ std::string WindowsPath(const fs::path& path) {
   return out;
 }
 
-sReport LinuxReport(const fs::path& work) {
-  const fs::path text = work / "onLinux.txt";
-  const fs::path audio = work / "onLinux.f32";
-  const auto run = hosttest::Run({NIMBOHALL_HOSTREPORT_PATH, NIMBOHALL_PLUGIN_PATH, text.string(), audio.string()});
+sReport LinuxReport(const fs::path& work, const std::string& host = NIMBOHALL_HOSTREPORT_PATH,
+                    const std::string& plugin = NIMBOHALL_PLUGIN_PATH) {
+  const fs::path text = work / (fs::path(plugin).filename().string() + ".onLinux.txt");
+  const fs::path audio = work / (fs::path(plugin).filename().string() + ".onLinux.f32");
+  const auto run = hosttest::Run({host, plugin, text.string(), audio.string()});
   EXPECT_EQ(run.status, 0) << run.err;
   return Load(text, audio);
 }
@@ -84,7 +85,7 @@ bool EnsurePrefix(const fs::path& work) {
 // Runs the Windows report host on the DLL; empty with a failure when it cannot.
 sReport WineReport(const std::string& name, const std::string& wine, const std::string& host, const std::string& dll) {
   for (const auto& [what, path] : {std::pair<std::string, std::string>{"Wine", wine}, {"the report host", host},
-                                   {"the DLL", dll}}) {
+                                   {"the plugin", dll}}) {
     if (path.empty() || path.find("NOTFOUND") != std::string::npos || !fs::exists(path)) {
       ADD_FAILURE() << name << ": " << what << " not found (" << path
                     << "); build the win32 and win64 presets and install wine, wine64 and wine32:i386";
@@ -168,3 +169,13 @@ TEST(WindowsBuildsUnderWine, Win64DllAnswersAndSoundsLikeLinux) {
 }
 
 }  // namespace
+
+// The 64-bit Windows .clap through the CLAP report host: descriptor, parameter
+// infos, texts both ways, presets, state and sound as on Linux.
+TEST(WindowsBuildsUnderWine, Win64ClapAnswersAndSoundsLikeLinux) {
+  const fs::path work = fs::path(NIMBOHALL_WINE_WORK);
+  fs::create_directories(work);
+  const sReport onLinux = LinuxReport(work, NIMBOHALL_CLAPREPORT_PATH, NIMBOHALL_CLAP_PATH);
+  const sReport onWindows = WineReport("win64-clap", NIMBOHALL_WINE64, NIMBOHALL_WIN64_CLAPHOST, NIMBOHALL_WIN64_CLAP);
+  Compare("win64-clap", onLinux, onWindows);
+}

@@ -7,6 +7,7 @@
 #include <functional>
 #include <limits>
 
+#include "CountingAllocator.h"
 #include "HostTestSupport.h"
 #include "Lv2Ports.h"
 
@@ -47,8 +48,10 @@ std::vector<float> Render(const hosttest::sAudio& input, const sDrive& drive = {
     for (int i = 0; i < kBlock; ++i)
       for (int c = 0; c < 2; ++c) in[c][i] = b * kBlock + i < input.Frames() ? input.At(b * kBlock + i, c) : 0.0f;
     if (drive.change) drive.change(b, controls);
+    const long allocations = testsupport::Allocations();
     if (drive.zeroFrameRuns) d->run(h, 0);
     d->run(h, kBlock);
+    EXPECT_EQ(testsupport::Allocations(), allocations) << "run allocates";
     for (int i = 0; i < kBlock; ++i) result.insert(result.end(), {to[0][i], to[1][i]});
   }
   d->deactivate(h);
@@ -101,8 +104,10 @@ TEST(Lv2Plugin, RefusesUnusableSampleRatesAndRunsUnconnected) {
   ASSERT_NE(d, nullptr);
   EXPECT_EQ(d->instantiate(d, 0.0, NIMBOHALL_LV2_BUNDLE, nullptr), nullptr);
   EXPECT_EQ(d->instantiate(d, kNaN, NIMBOHALL_LV2_BUNDLE, nullptr), nullptr);
+  const long allocations = testsupport::Allocations();
   LV2_Handle h = d->instantiate(d, 44100.0, NIMBOHALL_LV2_BUNDLE, nullptr);
   ASSERT_NE(h, nullptr);
+  EXPECT_GT(testsupport::Allocations(), allocations);  // the count sees the plugin's allocations
   d->activate(h);
   d->run(h, 512);
   d->cleanup(h);

@@ -17,6 +17,7 @@
 #include <new>
 #include <string>
 
+#include "CountingAllocator.h"
 #include "RobustSupport.h"
 #include "cVstHost.h"
 
@@ -26,56 +27,8 @@
 using namespace robust;
 
 namespace {
-std::atomic<long> gAllocations{0};
 double gAudioMinutes = 5.0;
-
-void* Allocate(std::size_t size) {
-  ++gAllocations;
-  return std::malloc(size ? size : 1);
-}
-void* AllocateAligned(std::size_t size, std::align_val_t align) {
-  ++gAllocations;
-  const std::size_t a = static_cast<std::size_t>(align);
-  return std::aligned_alloc(a, (size + a - 1) / a * a);
-}
 }  // namespace
-
-void* operator new(std::size_t size) {
-  if (void* p = Allocate(size)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-  if (void* p = Allocate(size)) return p;
-  throw std::bad_alloc();
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void* operator new(std::size_t size, std::align_val_t align) {
-  if (void* p = AllocateAligned(size, align)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t size, std::align_val_t align) {
-  if (void* p = AllocateAligned(size, align)) return p;
-  throw std::bad_alloc();
-}
-void* operator new(std::size_t size, std::align_val_t align, const std::nothrow_t&) noexcept {
-  return AllocateAligned(size, align);
-}
-void* operator new[](std::size_t size, std::align_val_t align, const std::nothrow_t&) noexcept {
-  return AllocateAligned(size, align);
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace {
 
@@ -207,7 +160,7 @@ TEST(Soak, LongRandomUseKeepsMemoryFlatAndOutputFinite) {
       peak = std::max(peak, std::max(std::fabs(outL[i]), std::fabs(outR[i])));
     }
     if (blocks == 0) {
-      allocationsAfterFirstBlock = gAllocations.load();
+      allocationsAfterFirstBlock = testsupport::Allocations();
       rssAfterFirstBlock = rssPeak = ResidentBytes();
     } else {
       processSeconds += spent;
@@ -254,7 +207,7 @@ TEST(Soak, LongRandomUseKeepsMemoryFlatAndOutputFinite) {
   }
 
   const double lateNs = Probe(e, inL, inR, outL, outR);
-  const long allocations = gAllocations.load() - allocationsAfterFirstBlock;
+  const long allocations = testsupport::Allocations() - allocationsAfterFirstBlock;
   const long rssGrowth = rssPeak - rssAfterFirstBlock;
   const double averageNs = 1e9 * processSeconds / static_cast<double>(frames);
   std::printf(

@@ -1,6 +1,7 @@
-# Checks one shipped plugin binary: it exports exactly VSTPluginMain and main,
-# and a Windows DLL has the expected format and imports only Windows' own DLLs.
-#   cmake -DKIND=linux|win32|win64 -DBINARY=<file> -DOBJDUMP=<objdump> -DNM=<nm> -P CheckBinary.cmake
+# Checks one shipped plugin binary: it exports exactly its entry names
+# (VSTPluginMain and main unless EXPORTS says otherwise), and a Windows DLL has
+# the expected format and imports only Windows' own DLLs.
+#   cmake -DKIND=linux|win32|win64 -DBINARY=<file> -DOBJDUMP=<objdump> -DNM=<nm> [-DEXPORTS=a;b] -P CheckBinary.cmake
 cmake_minimum_required(VERSION 3.25)
 
 if(NOT EXISTS "${BINARY}")
@@ -15,8 +16,12 @@ function(run_tool out)
   set(${out} "${text}" PARENT_SCOPE)
 endfunction()
 
+if(NOT DEFINED EXPORTS)
+  set(EXPORTS VSTPluginMain main)
+endif()
+
 function(expect_names what actual)
-  set(expected VSTPluginMain main)
+  set(expected ${EXPORTS})
   list(SORT expected)
   list(SORT actual)
   if(NOT actual STREQUAL expected)
@@ -40,8 +45,8 @@ if(KIND STREQUAL "linux")
   string(REGEX MATCHALL "[^\n]+" lines "${symbols}")
   set(names)
   foreach(line IN LISTS lines)
-    if(NOT line MATCHES "^[0-9a-fA-F]+ T ([^ ]+)$")
-      message(FATAL_ERROR "${BINARY} exports something other than a function: ${line}")
+    if(NOT line MATCHES "^[0-9a-fA-F]+ [TDR] ([^ ]+)$")
+      message(FATAL_ERROR "${BINARY} exports something unexpected: ${line}")
     endif()
     list(APPEND names ${CMAKE_MATCH_1})
   endforeach()

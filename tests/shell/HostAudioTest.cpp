@@ -4,68 +4,14 @@
 #include <cstdlib>
 #include <new>
 
+#include "CountingAllocator.h"
 #include "HostSupport.h"
 
 using namespace shelltest;
 
-// Counting replacements of the global allocation functions. The plugin's
-// references to them bind to this executable's definitions, so its
-// allocations are counted too (the test checks that it sees them).
-namespace {
-std::atomic<long> gAllocations{0};
-std::atomic<long> gFrees{0};
-
-void* Allocate(std::size_t size) {
-  ++gAllocations;
-  return std::malloc(size ? size : 1);
-}
-void* AllocateAligned(std::size_t size, std::align_val_t align) {
-  ++gAllocations;
-  const std::size_t a = static_cast<std::size_t>(align);
-  return std::aligned_alloc(a, (size + a - 1) / a * a);
-}
-void Free(void* p) {
-  if (p) ++gFrees;
-  std::free(p);
-}
-}  // namespace
-
-void* operator new(std::size_t size) {
-  if (void* p = Allocate(size)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-  if (void* p = Allocate(size)) return p;
-  throw std::bad_alloc();
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void* operator new(std::size_t size, std::align_val_t align) {
-  if (void* p = AllocateAligned(size, align)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t size, std::align_val_t align) {
-  if (void* p = AllocateAligned(size, align)) return p;
-  throw std::bad_alloc();
-}
-void* operator new(std::size_t size, std::align_val_t align, const std::nothrow_t&) noexcept {
-  return AllocateAligned(size, align);
-}
-void* operator new[](std::size_t size, std::align_val_t align, const std::nothrow_t&) noexcept {
-  return AllocateAligned(size, align);
-}
-void operator delete(void* p) noexcept { Free(p); }
-void operator delete[](void* p) noexcept { Free(p); }
-void operator delete(void* p, std::size_t) noexcept { Free(p); }
-void operator delete[](void* p, std::size_t) noexcept { Free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { Free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { Free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { Free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { Free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { Free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { Free(p); }
-void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { Free(p); }
-void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { Free(p); }
+// Allocations are counted process-wide, the plugin's included (CountingAllocator).
+using testsupport::Allocations;
+using testsupport::Frees;
 
 namespace {
 
@@ -111,18 +57,18 @@ TEST(AudioEntry, RefusesMissingBuffersAndEmptyBlocks) {
 TEST(AudioEntry, NeverAllocatesOrFrees) {
   auto fx = NewEffect();
   ASSERT_TRUE(fx);
-  const long beforeOpen = gAllocations;
+  const long beforeOpen = Allocations();
   fx->Dispatch(effOpen);
-  ASSERT_GT(gAllocations - beforeOpen, 0) << "the plugin's allocations do not reach the counter";
+  ASSERT_GT(Allocations() - beforeOpen, 0) << "the plugin's allocations do not reach the counter";
   fx->Start(44100.0f, 64);
 
   sStereoBlock block(256);
   long allocations = 0, frees = 0;
   auto process = [&](int32_t frames) {
-    const long a = gAllocations, f = gFrees;
+    const long a = Allocations(), f = Frees();
     fx->ProcessReplacing(block.in, block.out, frames);
-    allocations += gAllocations - a;
-    frees += gFrees - f;
+    allocations += Allocations() - a;
+    frees += Frees() - f;
   };
   for (int i = 0; i < 8; ++i) process(64);
   fx->SetParameter(1, 0.4f);  // parameter and program changes are applied inside the audio entry

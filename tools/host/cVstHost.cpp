@@ -34,15 +34,16 @@ cPluginLibrary::~cPluginLibrary() {
 #endif
 }
 
-PluginEntry cPluginLibrary::Symbol(const char* name) const {
+void* cPluginLibrary::Address(const char* name) const {
   if (!m_Handle) return nullptr;
 #ifdef _WIN32
-  return reinterpret_cast<PluginEntry>(
-      reinterpret_cast<void*>(GetProcAddress(reinterpret_cast<HMODULE>(m_Handle), name)));
+  return reinterpret_cast<void*>(GetProcAddress(reinterpret_cast<HMODULE>(m_Handle), name));
 #else
-  return reinterpret_cast<PluginEntry>(dlsym(m_Handle, name));
+  return dlsym(m_Handle, name);
 #endif
 }
+
+PluginEntry cPluginLibrary::Symbol(const char* name) const { return reinterpret_cast<PluginEntry>(Address(name)); }
 
 PluginEntry cPluginLibrary::Entry(std::string* nameFound) const {
   for (const char* name : {"VSTPluginMain", "main"}) {

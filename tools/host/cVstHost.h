@@ -29,6 +29,8 @@ class cPluginLibrary {
   // VSTPluginMain, else main; null when the library has neither.
   PluginEntry Entry(std::string* nameFound = nullptr) const;
   PluginEntry Symbol(const char* name) const;
+  // Any exported name, function or data; null when missing.
+  void* Address(const char* name) const;
 
  private:
   void* m_Handle = nullptr;

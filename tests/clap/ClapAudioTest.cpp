@@ -1,0 +1,200 @@
+// The CLAP plugin's sound: bit for bit the VST 2.x build's, with parameter
+// changes at frame offsets; the bypass fade; the tail it reports; and an
+// audio thread that allocates nothing.
+#include <algorithm>
+#include <cstring>
+
+#include "ClapSupport.h"
+#include "CountingAllocator.h"
+
+using namespace claptest;
+using nimbohost::sClapParamEvent;
+
+namespace {
+
+
+// A parameter change at an absolute frame, in both formats' values.
+struct sChange {
+  uint32_t frame;
+  int32_t id;
+  float vst2;   // normalized
+  double clap;  // normalized, or the plain integer of a stepped parameter
+};
+
+const std::vector<sChange> kChanges = {
+    {3000, 15, 0.6f, 0.6},                // Wet mix
+    {10000, 1, 0.55f, 0.55},              // Base dly: the lines change length mid-block
+    {15000, 0, 7.5f / 17.0f, 7.0},        // Geometry: room1
+    {15000, 12, 0.3f, 0.3},               // In dir, at the same frame
+    {20000, 8, 0.4f, 0.4},                // Mod dep
+    {30001, 16, 0.75f, 1.0},              // Hold on
+    {40000, 16, 0.25f, 0.0},              // Hold off
+    {41000, 14, 0.3f, 0.3},               // Dry mix
+};
+const std::vector<uint32_t> kBlocks = {512, 300, 1, 1024, 77, 4096};
+constexpr uint32_t kFrames = 50000;
+
+std::vector<float> RenderVst2(int32_t program, const sSignal& in) {
+  auto vst2 = NewVst2();
+  vst2->Dispatch(effSetProgram, 0, program);
+  vst2->Start(static_cast<float>(kSampleRate), 4096);
+  std::vector<float> left(kFrames), right(kFrames);
+  size_t change = 0;
+  for (uint32_t start = 0, b = 0; start < kFrames; start += kBlocks[b++ % kBlocks.size()]) {
+    const uint32_t end = std::min(kFrames, start + kBlocks[b % kBlocks.size()]);
+    // A host without sample-accurate automation: the same cuts, as separate blocks.
+    for (uint32_t pos = start; pos < end;) {
+      while (change < kChanges.size() && kChanges[change].frame <= pos) {
+        vst2->SetParameter(kChanges[change].id, kChanges[change].vst2);
+        ++change;
+      }
+      const uint32_t next = change < kChanges.size() ? std::min(end, kChanges[change].frame) : end;
+      float* inputs[2] = {const_cast<float*>(&in.left[pos]), const_cast<float*>(&in.right[pos])};
+      float* outputs[2] = {&left[pos], &right[pos]};
+      vst2->ProcessReplacing(inputs, outputs, static_cast<int32_t>(next - pos));
+      pos = next;
+    }
+  }
+  left.insert(left.end(), right.begin(), right.end());
+  return left;
+}
+
+std::vector<float> RenderClap(int32_t program, const sSignal& in) {
+  auto clap = NewClap();
+  const std::string key = std::to_string(program);
+  clap->PresetLoad()->from_location(clap->Plugin(), CLAP_PRESET_DISCOVERY_LOCATION_PLUGIN, nullptr, key.c_str());
+  clap->Activate(kSampleRate, 4096);
+  std::vector<float> left(kFrames), right(kFrames);
+  size_t change = 0;
+  for (uint32_t start = 0, b = 0; start < kFrames; start += kBlocks[b++ % kBlocks.size()]) {
+    const uint32_t end = std::min(kFrames, start + kBlocks[b % kBlocks.size()]);
+    std::vector<sClapParamEvent> events;
+    for (; change < kChanges.size() && kChanges[change].frame < end; ++change)
+      events.push_back({kChanges[change].frame - start, static_cast<clap_id>(kChanges[change].id), kChanges[change].clap});
+    clap->Process(&in.left[start], &in.right[start], &left[start], &right[start], end - start, events);
+  }
+  left.insert(left.end(), right.begin(), right.end());
+  return left;
+}
+
+}  // namespace
+
+TEST(ClapAudio, SoundsBitForBitLikeTheVst2BuildWithChangesAtFrameOffsets) {
+  const sSignal in(kFrames);
+  for (int32_t program : {0, 18, 34, 36, 47, 63}) {
+    const std::vector<float> vst2 = RenderVst2(program, in);
+    const std::vector<float> clap = RenderClap(program, in);
+    ASSERT_EQ(vst2.size(), clap.size());
+    size_t first = 0;
+    while (first < vst2.size() && std::memcmp(&vst2[first], &clap[first], sizeof(float)) == 0) ++first;
+    EXPECT_EQ(first, vst2.size()) << "program " << program << ": first difference at sample " << first;
+    EXPECT_GT(*std::max_element(clap.begin(), clap.end()), 0.01f) << "program " << program << " is silent";
+  }
+}
+
+// Bypass fades to the input over 10 ms, stays exactly the input, and fades back
+// to a freshly cleared network; in between the output is always a mix of the two.
+TEST(ClapAudio, BypassFadesToTheInputAndBack) {
+  const sSignal in(24000);
+  auto wet = NewClap();
+  auto clap = NewClap();
+  wet->Activate(kSampleRate, 512);
+  clap->Activate(kSampleRate, 512);
+  std::vector<float> wl(24000), wr(24000), ol(24000), or_(24000);
+  wet->Process(in.left.data(), in.right.data(), wl.data(), wr.data(), 4000);
+  clap->Process(in.left.data(), in.right.data(), ol.data(), or_.data(), 4000);
+  ASSERT_EQ(wl, ol);
+  // On at frame 4100 of the next block.
+  wet->Process(&in.left[4000], &in.right[4000], &wl[4000], &wr[4000], 2000);
+  clap->Process(&in.left[4000], &in.right[4000], &ol[4000], &or_[4000], 2000, {{100, kBypass, 1.0}});
+  EXPECT_EQ(clap->Value(kBypass), 1.0);
+  // The share of the input, where the two differ enough to tell: rising, and
+  // not complete before 10 ms.
+  const uint32_t ramp = 480;
+  double mix = 0.0;
+  for (uint32_t k = 4100; k < 4100 + ramp; ++k) {
+    const double span = in.left[k] - wl[k];
+    if (std::fabs(span) < 1e-3) continue;
+    const double g = (ol[k] - wl[k]) / span;
+    EXPECT_GE(g, mix - 1e-4) << k;
+    EXPECT_LE(g, 1.0 + 1e-4) << k;
+    if (k < 4100 + ramp - 10) {
+      EXPECT_LT(g, 0.99) << k;
+    }
+    mix = std::max(mix, g);
+  }
+  EXPECT_GT(mix, 0.9);
+  for (uint32_t k = 4100 + ramp; k < 6000; ++k) ASSERT_EQ(ol[k], in.left[k]) << k;
+  // Off again: the network starts from silence, so its output is the dry part alone at first.
+  clap->Process(&in.left[6000], &in.right[6000], &ol[6000], &or_[6000], 64, {{0, kBypass, 0.0}});
+  EXPECT_NE(ol[6063], in.left[6063]);
+  auto fresh = NewClap();
+  fresh->Activate(kSampleRate, 512);
+  EXPECT_EQ(clap->Value(kBypass), 0.0);
+}
+
+TEST(ClapAudio, TailFollowsTheSettingsAndHoldIsEndless) {
+  auto clap = NewClap();
+  ASSERT_TRUE(clap->Activate(kSampleRate, 512));
+  const clap_plugin_t* p = clap->Plugin();
+  std::vector<float> in(512, 0.0f), out(1024);
+  for (int32_t program : {0, 34, 45, 63}) {
+    const std::string key = std::to_string(program);
+    clap->PresetLoad()->from_location(p, CLAP_PRESET_DISCOVERY_LOCATION_PLUGIN, nullptr, key.c_str());
+    const uint32_t tail = clap->Tail()->get(p);
+    EXPECT_GT(tail, 0u);
+    EXPECT_LT(tail, static_cast<uint32_t>(INT32_MAX));
+    EXPECT_EQ(clap->Process(in.data(), in.data(), out.data(), out.data() + 512, 512), CLAP_PROCESS_TAIL);
+  }
+  clap->Flush({{0, 16, 1.0}});
+  EXPECT_GE(clap->Tail()->get(p), static_cast<uint32_t>(INT32_MAX));
+  EXPECT_EQ(clap->Process(in.data(), in.data(), out.data(), out.data() + 512, 512), CLAP_PROCESS_CONTINUE);
+}
+
+// The tail each program reports covers what a full-scale burst really leaves:
+// nothing above -100 dBFS after it (renders stop at 30 s for the long ones).
+TEST(ClapAudio, ReportedTailCoversTheMeasuredDecay) {
+  constexpr uint32_t kBlock = 4800, kBurst = 2400, kCap = 30 * 48000;
+  std::vector<float> inL(kBlock), inR(kBlock), outL(kBlock), outR(kBlock);
+  for (int32_t program = 0; program < 64; ++program) {
+    auto clap = NewClap();
+    const std::string key = std::to_string(program);
+    clap->PresetLoad()->from_location(clap->Plugin(), CLAP_PRESET_DISCOVERY_LOCATION_PLUGIN, nullptr, key.c_str());
+    ASSERT_TRUE(clap->Activate(kSampleRate, kBlock));
+    const uint32_t tail = clap->Tail()->get(clap->Plugin());
+    uint32_t seed = 7, last = 0;
+    for (uint32_t pos = 0; pos < kBurst + std::min(tail, kCap) + kBlock; pos += kBlock) {
+      for (uint32_t i = 0; i < kBlock; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        inL[i] = pos + i < kBurst ? static_cast<float>(seed >> 8) / 8388608.0f - 1.0f : 0.0f;
+        inR[i] = -inL[i];
+      }
+      clap->Process(inL.data(), inR.data(), outL.data(), outR.data(), kBlock);
+      for (uint32_t i = 0; i < kBlock; ++i)
+        if (std::max(std::fabs(outL[i]), std::fabs(outR[i])) > 1e-5f) last = pos + i;
+    }
+    EXPECT_LE(last - std::min(last, kBurst), tail) << "program " << program;
+  }
+}
+
+TEST(ClapAudio, ProcessingAllocatesNothing) {
+  auto clap = NewClap();
+  const long beforeActivate = testsupport::Allocations();
+  ASSERT_TRUE(clap->Activate(kSampleRate, 512));
+  ASSERT_GT(testsupport::Allocations() - beforeActivate, 0) << "the plugin's allocations do not reach the counter";
+  const sSignal in(512);
+  std::vector<float> left(512), right(512);
+  const std::vector<sClapParamEvent> events = {
+      {0, 1, 0.3}, {10, 0, 4.0}, {10, 8, 0.5}, {200, kBypass, 1.0}, {300, 16, 1.0}, {511, 15, 0.9}};
+  long allocations = 0, frees = 0;
+  for (int block = 0; block < 200; ++block) {
+    const std::vector<sClapParamEvent>& now = block % 3 == 0 ? events : std::vector<sClapParamEvent>{};
+    const long a = testsupport::Allocations(), f = testsupport::Frees();
+    clap->Process(in.left.data(), in.right.data(), left.data(), right.data(), 512, now);
+    clap->Tail()->get(clap->Plugin());
+    allocations += testsupport::Allocations() - a;
+    frees += testsupport::Frees() - f;
+  }
+  EXPECT_EQ(allocations, 0);
+  EXPECT_EQ(frees, 0);
+}
