@@ -43,6 +43,25 @@ bool cReverbCore::SetPlain(int32_t id, float plain) {
   return true;
 }
 
+bool cReverbCore::SetPlainWide(int32_t id, float plain) {
+  if (!IsParameter(id) || plain != plain) return false;
+  cParameter& p = m_Parameters[static_cast<size_t>(id)];
+  float v = plain;
+  if (!(p.zeroIsOff && v <= 0.0f)) {
+    if (p.curve == kCurveInteger) v = std::floor(v + 0.5f);
+    v = std::clamp(v, m_StateLow[id], m_StateHigh[id]);
+  }
+  if (v != p.BoundPlain(v)) {
+    // Beyond the descriptor's bounds: through the binding, as loading a program does.
+    if (p.boundFloat) StoreShared(*p.boundFloat, v);
+    if (p.boundInt) StoreShared(*p.boundInt, static_cast<int32_t>(v));
+    p.SyncFromBinding();
+    OnParameterChanged(id);
+    return true;
+  }
+  return SetPlain(id, v);
+}
+
 void cReverbCore::OnParameterChanged(int32_t id) {
   switch (id) {
     case kParamGeometry:
@@ -162,23 +181,25 @@ bool cReverbCore::StoreProgram(int32_t index) {
   return true;
 }
 
-float cReverbCore::ProgramValue(int32_t index, int32_t id) const {
-  if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(kNumPrograms) || !IsParameter(id)) return 0.0f;
+ptrdiff_t cReverbCore::ProgramFieldOffset(int32_t id) const {
   // The descriptors are bound to the live record; the same field of a slot lies at the same offset.
   const cParameter& p = Parameter(id);
   const auto* live = reinterpret_cast<const char*>(&m_EditProgram);
-  const auto* slot = reinterpret_cast<const char*>(&m_Programs[index]);
-  if (p.boundFloat) {
-    const auto at = reinterpret_cast<const char*>(p.boundFloat) - live;
-    if (at >= 0 && at < static_cast<ptrdiff_t>(sizeof(sProgram)))
-      return LoadShared(*reinterpret_cast<const float*>(slot + at));
-  }
-  if (p.boundInt) {
-    const auto at = reinterpret_cast<const char*>(p.boundInt) - live;
-    if (at >= 0 && at < static_cast<ptrdiff_t>(sizeof(sProgram)))
-      return static_cast<float>(LoadShared(*reinterpret_cast<const int32_t*>(slot + at)));
-  }
-  return p.Value();  // a switch: not part of any program
+  const auto* field = p.boundFloat ? reinterpret_cast<const char*>(p.boundFloat) : reinterpret_cast<const char*>(p.boundInt);
+  const ptrdiff_t at = field ? field - live : -1;
+  return at >= 0 && at < static_cast<ptrdiff_t>(sizeof(sProgram)) ? at : -1;
+}
+
+bool cReverbCore::IsProgramParameter(int32_t id) const { return IsParameter(id) && ProgramFieldOffset(id) >= 0; }
+
+float cReverbCore::ProgramValue(int32_t index, int32_t id) const {
+  if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(kNumPrograms) || !IsParameter(id)) return 0.0f;
+  const cParameter& p = Parameter(id);
+  const ptrdiff_t at = ProgramFieldOffset(id);
+  if (at < 0) return p.Value();  // a switch: not part of any program
+  const auto* slot = reinterpret_cast<const char*>(&m_Programs[index]) + at;
+  if (p.boundFloat) return LoadShared(*reinterpret_cast<const float*>(slot));
+  return static_cast<float>(LoadShared(*reinterpret_cast<const int32_t*>(slot)));
 }
 
 // ---- lifecycle ----------------------------------------------------------------------

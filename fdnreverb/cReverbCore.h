@@ -56,6 +56,13 @@ class cReverbCore {
   // What a new instance starts with: the first program's values, switches off.
   float DefaultPlain(int32_t id) const { return IsParameter(id) ? m_Defaults[static_cast<size_t>(id)] : 0.0f; }
   float Plain(int32_t id) const { return Parameter(id).Value(); }
+  // Controls that carry plain values and must reach every program offer the
+  // descriptor's range widened to what factory programs store (a damping of
+  // 5 in "It is Spring"); SetPlainWide bounds to it as SetPlain bounds to the
+  // descriptor's, and takes the same path within the descriptor's bounds.
+  float WideLow(int32_t id) const { return m_StateLow[static_cast<size_t>(id)]; }
+  float WideHigh(int32_t id) const { return m_StateHigh[static_cast<size_t>(id)]; }
+  bool SetPlainWide(int32_t id, float plain);
   // What follows a descriptor change: derived program fields, then dirty flags.
   void OnParameterChanged(int32_t id);
 
@@ -80,6 +87,8 @@ class cReverbCore {
   static const char* FactoryProgramName(int32_t index);
   // A program's stored value of a parameter, as loading it would set it.
   float ProgramValue(int32_t index, int32_t id) const;
+  // False for the switches, which no program stores ("Hold", "Dr. Who").
+  bool IsProgramParameter(int32_t id) const;
 
   // ---- state [control] --------------------------------------------------------
   // Versioned, little-endian, checksummed: program, bypass, all 18 values
@@ -121,6 +130,8 @@ class cReverbCore {
   bool SnapshotProgram(sProgram& program) const;
   void BeginEdit();
   void EndEdit();
+  // Offset of the parameter's field in a program record; -1 for the switches.
+  ptrdiff_t ProgramFieldOffset(int32_t id) const;
   void RenderBypassFade(const float* inL, const float* inR, float* outL, float* outR, int32_t frames, bool hold);
 
   cFDNengine m_Engine;

@@ -4,11 +4,12 @@
 # nothing when everything is present.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config libsndfile1-dev)
+packages=(cmake ninja-build g++ pkg-config libsndfile1-dev libfftw3-dev nlohmann-json3-dev)
 if [ "${1:-}" != "demo" ]; then
   packages+=(clang libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-    wine wine64 wine32:i386 libclang-rt-14-dev dpf-source dragonfly-reverb-vst ardour qtractor)
+    wine wine64 wine32:i386 libclang-rt-14-dev dpf-source dragonfly-reverb-vst ardour qtractor
+    python3-matplotlib python3-pil chromium lv2-dev serdi sordi lilv-utils lv2file jalv jackd2)
 fi
 
 missing=()

@@ -1,7 +1,8 @@
-// The tail rule and the decay-time estimate on signals whose answer is known.
+// The tail rule on signals whose answer is known.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #include "Decay.h"
@@ -9,50 +10,6 @@
 namespace {
 
 using nimborender::cTailEnd;
-using nimborender::EstimateRt60;
-
-std::vector<float> DecayingNoise(double rt60, double sampleRate, double seconds, uint32_t seed) {
-  std::vector<float> out(static_cast<size_t>(seconds * sampleRate));
-  const double perFrame = std::pow(10.0, -3.0 / (rt60 * sampleRate));  // amplitude: -60 dB per rt60
-  double envelope = 0.5;
-  for (float& s : out) {
-    seed = seed * 1664525u + 1013904223u;
-    s = static_cast<float>(envelope * (static_cast<double>(seed >> 8) / 16777216.0 - 0.5));
-    envelope *= perFrame;
-  }
-  return out;
-}
-
-TEST(DecayTime, OfExponentiallyDecayingNoise) {
-  for (double rt60 : {0.3, 1.5, 4.0}) {
-    const auto left = DecayingNoise(rt60, 48000.0, rt60 * 1.6, 1u);
-    const auto right = DecayingNoise(rt60, 48000.0, rt60 * 1.6, 2u);
-    const auto estimate = EstimateRt60(left, right, 0, 48000.0);
-    ASSERT_TRUE(estimate.has_value()) << rt60;
-    EXPECT_NEAR(*estimate, rt60, 0.03 * rt60);
-  }
-}
-
-TEST(DecayTime, MeasuredFromTheGivenStart) {
-  // A loud stretch before the tail must not count.
-  auto left = DecayingNoise(1.0, 44100.0, 2.0, 3u);
-  auto right = left;
-  left.insert(left.begin(), 44100, 0.9f);
-  right.insert(right.begin(), 44100, -0.9f);
-  const auto estimate = EstimateRt60(left, right, 44100, 44100.0);
-  ASSERT_TRUE(estimate.has_value());
-  EXPECT_NEAR(*estimate, 1.0, 0.03);
-}
-
-TEST(DecayTime, NoneForSilenceOrNoTail) {
-  const std::vector<float> silence(48000, 0.0f);
-  EXPECT_FALSE(EstimateRt60(silence, silence, 0, 48000.0).has_value());
-  const auto tail = DecayingNoise(1.0, 48000.0, 1.0, 4u);
-  EXPECT_FALSE(EstimateRt60(tail, tail, tail.size(), 48000.0).has_value());
-  EXPECT_FALSE(EstimateRt60(tail, tail, tail.size() + 10, 48000.0).has_value());
-  const std::vector<float> click = {1.0f, 0.0f, 0.0f};
-  EXPECT_FALSE(EstimateRt60(click, click, 0, 48000.0).has_value());
-}
 
 // Blocks of 100 frames: loud while `loud(frame)`, else silent.
 template <typename Loud>

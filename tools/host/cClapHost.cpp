@@ -245,7 +245,7 @@ int64_t WriteChunk(const clap_ostream_t* stream, const void* data, uint64_t size
 int64_t ReadChunk(const clap_istream_t* stream, void* data, uint64_t size) {
   auto* s = static_cast<sStreamBuffer*>(stream->ctx);
   const size_t n = std::min({static_cast<size_t>(size), s->chunk, s->source->size() - s->position});
-  std::memcpy(data, s->source->data() + s->position, n);
+  if (n > 0) std::memcpy(data, s->source->data() + s->position, n);
   s->position += n;
   return static_cast<int64_t>(n);
 }

@@ -1,9 +1,7 @@
-// When a render may stop, and how long the rendered tail takes to decay.
+// When a render may stop: the tail rule.
 #pragma once
 
 #include <cstdint>
-#include <optional>
-#include <vector>
 
 namespace nimborender {
 
@@ -32,12 +30,5 @@ class cTailEnd {
   float m_Threshold;
   int64_t m_LastLoud = -1;
 };
-
-// Decay time of a tail by Schroeder backward integration of its energy
-// (both channels summed): a line fitted to the decay curve between -5 and
-// -25 dB, extrapolated to 60 dB. Nothing when the tail is silent, too short
-// or does not decay that far.
-std::optional<double> EstimateRt60(const std::vector<float>& left, const std::vector<float>& right, size_t start,
-                                   double sampleRate);
 
 }  // namespace nimborender

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -14,11 +15,13 @@
 #include <string>
 #include <vector>
 
+#include "AnalysisReport.h"
 #include "AudioFile.h"
 #include "Decay.h"
 #include "Demo.h"
 #include "RenderError.h"
 #include "RenderText.h"
+#include "RoomAnalysis.h"
 #include "ValueSearch.h"
 #include "cVstHost.h"
 
@@ -28,15 +31,22 @@ namespace {
 constexpr const char* kDemoOutput = "nimbohall-demo.wav";
 constexpr int32_t kMaxBlock = 16384;
 constexpr double kMaxTailSeconds = 3600.0;
+constexpr double kMeasureInputSeconds = 1.0;
+constexpr double kMinRate = 8000.0;
+constexpr double kMaxRate = 384000.0;
 // Program changes bracketed as DAWs do; plugins that do not know them answer 0.
 constexpr int32_t effBeginSetProgram = 67;
 constexpr int32_t effEndSetProgram = 68;
 
 constexpr const char* kUsage = R"(Usage: nimbohall-render [options] [INPUT [OUTPUT]]
+       nimbohall-render --analyze [options] [LEFT RIGHT]
 
 Renders INPUT through a VST 2.x plugin (Nimbohall unless --plugin says
 otherwise) into OUTPUT, reverb tail included. Without INPUT it renders a
-built-in demo to nimbohall-demo.wav and prints a summary.
+built-in demo to nimbohall-demo.wav and prints a summary. With --analyze it
+measures the plugin's stereo impulse response instead and prints its room
+acoustics (ISO 3382-1 measures per octave band, output correlation, echo
+density).
 
 Options:
   -p, --program P            program by number (from 0) or by name
@@ -53,6 +63,14 @@ Options:
                              it ends earlier once the output stays below
                              -90 dBFS for 0.25 s
   -b, --block N              frames per processing block (default 512)
+  -r, --rate HZ              sample rate of the demo and of --analyze
+                             (default 48000; a file renders at its own rate)
+  -a, --analyze [LEFT RIGHT] measure the impulse response of the current
+                             program and settings and print its analysis; or
+                             analyse responses measured elsewhere: LEFT and
+                             RIGHT are stereo files, the responses to an
+                             impulse on the left and on the right input
+      --json FILE            with --analyze: also write everything as JSON
       --plugin PATH          another VST 2.x plugin library
   -l, --list                 print the programs and parameters, then exit
   -h, --help                 print this text
@@ -73,10 +91,14 @@ struct sOptions {
   std::optional<std::string> plugin;
   std::optional<std::string> program;
   std::vector<sSetting> settings;
+  std::optional<std::string> json;
+  std::vector<std::string> responses;  // files to analyse instead of a plugin
+  std::optional<double> rate;
   double tailSeconds = 30.0;
   int32_t block = 512;
   bool list = false;
   bool help = false;
+  bool analyze = false;
 };
 
 sSetting ParseSetting(const std::string& option, const std::string& text, bool normalized) {
@@ -106,6 +128,17 @@ sOptions ParseOptions(int argc, char** argv) {
       options.help = true;
     } else if (arg == "-l" || arg == "--list") {
       options.list = true;
+    } else if (arg == "-a" || arg == "--analyze") {
+      options.analyze = true;
+    } else if (arg == "--json") {
+      options.json = value();
+    } else if (arg == "-r" || arg == "--rate") {
+      const std::string text = value();
+      const auto rate = ParseNumber(text);
+      if (!rate || *rate < kMinRate || *rate > kMaxRate || *rate != std::floor(*rate)) {
+        throw cRenderError(kExitUsage, "--rate needs a whole number of hertz from 8000 to 384000, got '" + text + "'");
+      }
+      options.rate = *rate;
     } else if (arg == "-p" || arg == "--program") {
       options.program = value();
     } else if (arg == "-s" || arg == "--set") {
@@ -137,10 +170,24 @@ sOptions ParseOptions(int argc, char** argv) {
     }
   }
   if (positional.size() > 2) throw cRenderError(kExitUsage, "too many file names (see --help)");
+  if (options.analyze && !positional.empty()) {
+    if (positional.size() != 2 || options.output) {
+      throw cRenderError(kExitUsage, "--analyze takes no files, or the two responses LEFT RIGHT");
+    }
+    if (options.rate) throw cRenderError(kExitUsage, "--rate does not go with response files: they have their own");
+    options.responses = positional;
+    positional.clear();
+  }
   if (!positional.empty()) options.input = positional[0];
   if (positional.size() == 2) {
     if (options.output) throw cRenderError(kExitUsage, "the output is given twice");
     options.output = positional[1];
+  }
+  if (options.analyze && options.output) throw cRenderError(kExitUsage, "--analyze writes no audio output");
+  if (options.analyze && options.list) throw cRenderError(kExitUsage, "--analyze and --list do not go together");
+  if (options.json && !options.analyze) throw cRenderError(kExitUsage, "--json goes with --analyze");
+  if (options.rate && options.input) {
+    throw cRenderError(kExitUsage, "--rate is for the demo and --analyze; a file renders at its own sample rate");
   }
   return options;
 }
@@ -334,8 +381,9 @@ struct sRenderResult {
   bool capped = false;
 };
 
+// Writes to `output` and keeps in `keep`, either of them when given.
 sRenderResult RenderThrough(nimbohost::cHostedEffect& effect, const InputSource& source, int64_t inputFrames,
-                            double sampleRate, const sOptions& options, cOutputFile& output, sStereo* keep) {
+                            double sampleRate, const sOptions& options, cOutputFile* output, sStereo* keep) {
   const auto block = static_cast<size_t>(options.block);
   std::vector<float> inL(block), inR(block), outL(block), outR(block);
   float* inputs[2] = {inL.data(), inR.data()};
@@ -365,7 +413,7 @@ sRenderResult RenderThrough(nimbohost::cHostedEffect& effect, const InputSource&
     std::fill(outR.begin(), outR.end(), 0.0f);
     effect.ProcessReplacing(inputs, outputs, options.block);
     const int64_t kept = tail.Feed(outL.data(), outR.data(), position, options.block);
-    output.Write(outL.data(), outR.data(), kept);
+    if (output) output->Write(outL.data(), outR.data(), kept);
     if (keep) {
       keep->left.insert(keep->left.end(), outL.begin(), outL.begin() + kept);
       keep->right.insert(keep->right.end(), outR.begin(), outR.begin() + kept);
@@ -383,8 +431,89 @@ std::string DefaultOutput(const std::string& input) {
   return std::filesystem::path(input).stem().string() + "-render.wav";
 }
 
+// The plugin loaded, started, on the requested program and settings.
+sPlugin OpenConfigured(const sOptions& options, const std::string& pluginPath, double sampleRate) {
+  sPlugin plugin = LoadPlugin(pluginPath, sampleRate, options.block);
+  plugin.effect->Start(static_cast<float>(sampleRate), options.block);
+  if (options.program) SelectProgram(*plugin.effect, *options.program);
+  ApplySettings(*plugin.effect, options.settings);
+  return plugin;
+}
+
+void Finish(sPlugin& plugin) {
+  plugin.effect->Stop();
+  plugin.effect->Close();
+}
+
+// A plugin parameter named "Hold" that reads "on" freezes the tail.
+bool IsHeld(nimbohost::cHostedEffect& effect) {
+  cParameterFinder finder(effect);
+  const auto index = finder.FindParameter("Hold");
+  return index && EqualsIgnoreCase(finder.Read(*index).display, "on");
+}
+
+struct sMeasurement {
+  nimboanalysis::sImpulseResponses responses;
+  nimboanalysis::sConditions conditions;
+};
+
+// A unit impulse on one input at a time, each through a fresh instance so
+// nothing of the other's tail remains. The impulse opens a second of
+// silence, so echoes that come later than the tail rule's quiet time are
+// still heard; then the tail rule and cap as for files.
+sMeasurement MeasureResponses(const sOptions& options, const std::string& pluginPath, double sampleRate) {
+  sMeasurement measurement;
+  measurement.responses.sampleRate = sampleRate;
+  const auto inputFrames = static_cast<int64_t>(std::llround(kMeasureInputSeconds * sampleRate));
+  for (int input = 0; input < 2; ++input) {
+    sPlugin plugin = OpenConfigured(options, pluginPath, sampleRate);
+    if (input == 0) measurement.conditions.bHeld = IsHeld(*plugin.effect);
+    const InputSource impulse = [input, inputFrames, next = int64_t{0}](float* l, float* r, int64_t frames) mutable {
+      const int64_t count = std::min(frames, inputFrames - next);
+      std::fill_n(l, count, 0.0f);
+      std::fill_n(r, count, 0.0f);
+      if (next == 0 && count > 0) (input == 0 ? l : r)[0] = 1.0f;
+      next += count;
+      return count;
+    };
+    sStereo response;
+    const sRenderResult result =
+        RenderThrough(*plugin.effect, impulse, inputFrames, sampleRate, options, nullptr, &response);
+    measurement.conditions.bTailCapped = measurement.conditions.bTailCapped || result.capped;
+    measurement.responses.path[static_cast<size_t>(input)][0] = std::move(response.left);
+    measurement.responses.path[static_cast<size_t>(input)][1] = std::move(response.right);
+    Finish(plugin);
+  }
+  return measurement;
+}
+
+std::string ProgramTitle(nimbohost::cHostedEffect& effect) {
+  if (effect.Record()->numPrograms <= 0) return "";
+  const auto program = static_cast<int32_t>(effect.Dispatch(effGetProgram));
+  return "program " + std::to_string(program) + " \"" + Trim(PluginTextToUtf8(effect.CurrentProgramName())) + "\"";
+}
+
+// RT60 for the demo summary: broadband T30 of the measured response, else T20.
+std::string DecayText(const nimboanalysis::sAnalysis& analysis) {
+  using nimboanalysis::eStatus;
+  const auto& measures = analysis.Broadband().measures;
+  char text[64];
+  if (measures.t30.Has()) {
+    std::snprintf(text, sizeof text, "%.2f s", measures.t30.value);
+  } else if (measures.t20.Has()) {
+    std::snprintf(text, sizeof text, "%.2f s (T20)", measures.t20.value);
+  } else if (analysis.status == eStatus::kHeld) {
+    std::snprintf(text, sizeof text, "n/a (Hold is on)");
+  } else if (analysis.status == eStatus::kNotDecaying) {
+    std::snprintf(text, sizeof text, "n/a (no decay within the --tail limit)");
+  } else {
+    std::snprintf(text, sizeof text, "n/a");
+  }
+  return text;
+}
+
 void PrintDemoSummary(const std::string& output, nimbohost::cHostedEffect& effect, const sStereo& rendered,
-                      size_t dryFrames, double sampleRate, bool capped) {
+                      double sampleRate, const nimboanalysis::sAnalysis& analysis) {
   float peak = 0.0f;
   for (size_t i = 0; i < rendered.left.size(); ++i) {
     peak = std::max({peak, std::fabs(rendered.left[i]), std::fabs(rendered.right[i])});
@@ -395,17 +524,104 @@ void PrintDemoSummary(const std::string& output, nimbohost::cHostedEffect& effec
   } else {
     std::snprintf(peakText, sizeof peakText, "-inf dBFS");
   }
-  const auto rt60 = EstimateRt60(rendered.left, rendered.right, dryFrames, sampleRate);
-  char rt60Text[48];
-  if (rt60) {
-    std::snprintf(rt60Text, sizeof rt60Text, "%.2f s%s", *rt60, capped ? " (tail cut at the --tail limit)" : "");
-  } else {
-    std::snprintf(rt60Text, sizeof rt60Text, "n/a");
-  }
   const int32_t program = static_cast<int32_t>(effect.Dispatch(effGetProgram));
   const std::string name = effect.Record()->numPrograms > 0 ? Trim(PluginTextToUtf8(effect.CurrentProgramName())) : "";
   std::printf("%s: program %d \"%s\", %.2f s, peak %s, RT60 %s\n", output.c_str(), program, name.c_str(),
-              static_cast<double>(rendered.left.size()) / sampleRate, peakText, rt60Text);
+              static_cast<double>(rendered.left.size()) / sampleRate, peakText, DecayText(analysis).c_str());
+}
+
+nlohmann::json PluginJson(nimbohost::cHostedEffect& effect, const std::string& pluginPath) {
+  nlohmann::json parameters = nlohmann::json::array();
+  cParameterFinder finder(effect);
+  for (int32_t i = 0; i < effect.Record()->numParams; ++i) {
+    const sReading reading = finder.Read(i);
+    parameters.push_back({{"index", i}, {"name", finder.Name(i)}, {"display", reading.display}, {"unit", reading.unit}});
+  }
+  nlohmann::json program = nullptr;
+  if (effect.Record()->numPrograms > 0) {
+    program = {{"index", effect.Dispatch(effGetProgram)}, {"name", Trim(PluginTextToUtf8(effect.CurrentProgramName()))}};
+  }
+  return {{"plugin",
+           {{"path", pluginPath},
+            {"name", Trim(PluginTextToUtf8(effect.EffectName()))},
+            {"vendor", Trim(PluginTextToUtf8(effect.VendorString()))},
+            {"programs", effect.Record()->numPrograms}}},
+          {"program", program},
+          {"parameters", parameters}};
+}
+
+void WriteJson(const std::string& path, const nlohmann::json& json) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  if (file) file << json.dump() << "\n";
+  if (!file) throw cRenderError(kExitFile, "cannot write JSON '" + path + "'");
+}
+
+void PrintAnalysis(const std::string& title, const nimboanalysis::sAnalysis& analysis, bool capped) {
+  std::printf("%s, %.0f Hz, impulse response %.2f s%s\n", title.c_str(), analysis.sampleRate, analysis.lengthSeconds,
+              capped ? " (cut at the --tail limit)" : "");
+  std::fputs(nimboanalysis::FormatTable(analysis).c_str(), stdout);
+}
+
+nlohmann::json AnalysisDocument(const nlohmann::json& source, const nimboanalysis::sAnalysis& analysis) {
+  nlohmann::json json = {{"format", "nimbohall-analysis"}, {"version", 1}};
+  json.update(source);
+  json.update(nimboanalysis::AnalysisJson(analysis));
+  return json;
+}
+
+// Responses measured elsewhere (another host, another plugin format).
+int AnalyzeFiles(const sOptions& options) {
+  nimboanalysis::sImpulseResponses responses;
+  for (size_t input = 0; input < 2; ++input) {
+    cInputFile file(options.responses[input]);
+    if (input == 1 && file.SampleRate() != responses.sampleRate) {
+      throw cRenderError(kExitFile, "the responses have different sample rates");
+    }
+    responses.sampleRate = file.SampleRate();
+    const auto frames = static_cast<size_t>(std::max<int64_t>(file.Frames(), 0));
+    auto& [left, right] = responses.path[input];
+    left.resize(frames);
+    right.resize(frames);
+    left.resize(static_cast<size_t>(file.Read(left.data(), right.data(), file.Frames())));
+    right.resize(left.size());
+  }
+  const nimboanalysis::sAnalysis analysis = nimboanalysis::Analyze(responses);
+  PrintAnalysis(options.responses[0] + ", " + options.responses[1], analysis, false);
+  if (options.json) {
+    WriteJson(*options.json,
+              AnalysisDocument({{"plugin", nullptr},
+                                {"program", nullptr},
+                                {"parameters", nlohmann::json::array()},
+                                {"measurement", {{"files", options.responses}}}},
+                               analysis));
+  }
+  return kExitOk;
+}
+
+int RunAnalysis(const sOptions& options, const std::string& pluginPath) {
+  const double sampleRate = options.rate.value_or(kDemoSampleRate);
+  // Errors in the program or settings show before anything is rendered.
+  sPlugin described = OpenConfigured(options, pluginPath, sampleRate);
+  const sMeasurement measurement = MeasureResponses(options, pluginPath, sampleRate);
+  const nimboanalysis::sAnalysis analysis = nimboanalysis::Analyze(measurement.responses, measurement.conditions);
+
+  nimbohost::cHostedEffect& effect = *described.effect;
+  const std::string name = Trim(PluginTextToUtf8(effect.EffectName()));
+  const std::string program = ProgramTitle(effect);
+  PrintAnalysis((name.empty() ? std::filesystem::path(described.path).filename().string() : name) +
+                    (program.empty() ? "" : ": " + program),
+                analysis, measurement.conditions.bTailCapped);
+
+  if (options.json) {
+    nlohmann::json source = PluginJson(effect, described.path);
+    source["measurement"] = {{"block", options.block},
+                             {"tail_cap_s", options.tailSeconds},
+                             {"capped", measurement.conditions.bTailCapped},
+                             {"held", measurement.conditions.bHeld}};
+    WriteJson(*options.json, AnalysisDocument(source, analysis));
+  }
+  Finish(described);
+  return kExitOk;
 }
 
 int Run(int argc, char** argv) {
@@ -418,11 +634,11 @@ int Run(int argc, char** argv) {
   // Input and output first: their mistakes are the cheapest to find.
   std::unique_ptr<cInputFile> input;
   sStereo demo;
-  double sampleRate = kDemoSampleRate;
-  const bool isDemo = !options.input && !options.list;
+  double sampleRate = options.rate.value_or(kDemoSampleRate);
+  const bool isDemo = !options.input && !options.list && !options.analyze;
   std::string outputPath;
   int format = 0;
-  if (!options.list) {
+  if (!options.list && !options.analyze) {
     if (options.input) {
       input = std::make_unique<cInputFile>(*options.input);
       sampleRate = input->SampleRate();
@@ -431,17 +647,15 @@ int Run(int argc, char** argv) {
     format = OutputFormatFor(outputPath);
   }
 
+  if (!options.responses.empty()) return AnalyzeFiles(options);
   const std::string pluginPath = options.plugin ? *options.plugin : DefaultPlugin();
-  sPlugin plugin = LoadPlugin(pluginPath, sampleRate, options.block);
+  if (options.analyze) return RunAnalysis(options, pluginPath);
+  sPlugin plugin = OpenConfigured(options, pluginPath, sampleRate);
   nimbohost::cHostedEffect& effect = *plugin.effect;
-  effect.Start(static_cast<float>(sampleRate), options.block);
-  if (options.program) SelectProgram(effect, *options.program);
-  ApplySettings(effect, options.settings);
 
   if (options.list) {
     PrintList(effect, plugin.path);
-    effect.Stop();
-    effect.Close();
+    Finish(plugin);
     return kExitOk;
   }
 
@@ -464,14 +678,14 @@ int Run(int argc, char** argv) {
 
   cOutputFile output(outputPath, format, static_cast<int>(std::lround(sampleRate)));
   sStereo rendered;
-  const sRenderResult result =
-      RenderThrough(effect, source, inputFrames, sampleRate, options, output, isDemo ? &rendered : nullptr);
+  RenderThrough(effect, source, inputFrames, sampleRate, options, &output, isDemo ? &rendered : nullptr);
   output.Commit();
   if (isDemo) {
-    PrintDemoSummary(outputPath, effect, rendered, static_cast<size_t>(inputFrames), sampleRate, result.capped);
+    const sMeasurement measurement = MeasureResponses(options, pluginPath, sampleRate);
+    PrintDemoSummary(outputPath, effect, rendered, sampleRate,
+                     nimboanalysis::Analyze(measurement.responses, measurement.conditions));
   }
-  effect.Stop();
-  effect.Close();
+  Finish(plugin);
   return kExitOk;
 }
 

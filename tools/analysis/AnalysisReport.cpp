@@ -1,0 +1,207 @@
+#include "AnalysisReport.h"
+
+#include <cmath>
+#include <cstdio>
+#include <set>
+
+namespace nimboanalysis {
+
+namespace {
+
+double Round(double value, int decimals) {
+  const double scale = std::pow(10.0, decimals);
+  return std::round(value * scale) / scale;
+}
+
+nlohmann::json Rounded(const std::vector<float>& values, int decimals) {
+  nlohmann::json array = nlohmann::json::array();
+  for (float v : values) array.push_back(Round(v, decimals));
+  return array;
+}
+
+// Levels that may be minus infinity ("no noise at all").
+nlohmann::json Level(double db) { return std::isfinite(db) ? nlohmann::json(Round(db, 2)) : nlohmann::json("-inf"); }
+
+const char* ShortText(eMissing why) {
+  switch (why) {
+    case eMissing::kNotCovered: return "n.c.";
+    case eMissing::kTooFast: return "fast";
+    case eMissing::kInfinite: return "inf";
+    case eMissing::kAboveNyquist: return "n/a";
+    default: return "-";
+  }
+}
+
+const char* Legend(eMissing why) {
+  switch (why) {
+    case eMissing::kNotCovered: return "n.c.  decay range not covered: the curve does not reach the range's end 10 dB above the noise";
+    case eMissing::kTooFast: return "fast  the curve jumps past nearly all of the range at once (a band: faster than its filter resolves)";
+    case eMissing::kInfinite: return "inf   no energy arrives after the limit";
+    case eMissing::kAboveNyquist: return "n/a   the band lies above half the sample rate";
+    default: return "-     no value";
+  }
+}
+
+struct sColumn {
+  const char* title;
+  const char* unit;
+  sMeasure sMeasures::*field;
+  double scale;
+  int decimals;
+};
+constexpr sColumn kColumns[] = {
+    {"EDT", "s", &sMeasures::edt, 1.0, 2},   {"T20", "s", &sMeasures::t20, 1.0, 2},
+    {"T30", "s", &sMeasures::t30, 1.0, 2},   {"C50", "dB", &sMeasures::c50, 1.0, 1},
+    {"C80", "dB", &sMeasures::c80, 1.0, 1},  {"D50", "", &sMeasures::d50, 1.0, 2},
+    {"Ts", "ms", &sMeasures::ts, 1000.0, 1},
+};
+
+std::string Format(const char* format, auto... values) {
+  char text[256];
+  std::snprintf(text, sizeof text, format, values...);
+  return text;
+}
+
+std::string CorrelationLine(const char* title, const sMeasure& early, const sMeasure& late) {
+  auto cell = [](const sMeasure& m) { return m.Has() ? Format("%+.2f", m.value) : std::string(MissingText(m.missing)); };
+  return Format("  %-13s %12s %12s\n", title, cell(early).c_str(), cell(late).c_str());
+}
+
+}  // namespace
+
+std::string FormatTable(const sAnalysis& a) {
+  switch (a.status) {
+    case eStatus::kSilent: return "The response is silent: nothing to measure.\n";
+    case eStatus::kHeld: return "Hold is on: the tail is frozen and does not decay, so there are no decay measures.\n";
+    case eStatus::kInvalid: return "The response holds NaN or infinite samples: nothing to measure.\n";
+    default: break;
+  }
+  std::string out;
+  std::set<eMissing> used;
+  if (a.status == eStatus::kNotDecaying) {
+    out += "The response does not decay (or not within the tail cap): no decay measures.\n";
+  } else {
+    out += Format("%-18s", "Band");
+    for (const sColumn& c : kColumns) out += Format("%8s", c.title);
+    out += Format("\n%-18s", "");
+    for (const sColumn& c : kColumns) out += Format("%8s", c.unit);
+    out += "\n";
+    auto row = [&](const std::string& name, const sMeasures& m) {
+      out += Format("%-18s", name.c_str());
+      for (const sColumn& c : kColumns) {
+        const sMeasure& v = m.*c.field;
+        if (v.Has()) {
+          const bool brief = c.unit[0] == 's' && std::fabs(v.value) < 0.1;  // a few ms: keep them visible
+          out += Format("%8.*f", brief ? 3 : c.decimals, v.value * c.scale);
+        } else {
+          out += Format("%8s", ShortText(v.missing));
+          used.insert(v.missing);
+        }
+      }
+      out += "\n";
+    };
+    for (const sBandAnalysis& band : a.bands) row(band.name, band.measures);
+    row("mid (500-1k)", a.mid);
+    for (eMissing why : used) out += Format("  %s\n", Legend(why));
+    const sBandAnalysis& broadband = a.Broadband();
+    out += Format("Onset %.1f ms; broadband decay meets the noise at %.2f s", a.onsetSeconds * 1000.0,
+                  broadband.cutSeconds);
+    out += std::isfinite(broadband.noiseDb) ? Format(", %.0f dB below the peak", -broadband.noiseDb)
+                                            : std::string(" (the response ends in silence)");
+    out += ".\n";
+  }
+  out += Format("%-15s %12s %12s\n", "Correlation", "early", "late");
+  out += Format("%-15s %12s %12s\n", "of the outputs", "0-80 ms", Format("80 ms-%.2f s", a.lateEndSeconds).c_str());
+  out += CorrelationLine("left input", a.early.leftInput, a.late.leftInput);
+  out += CorrelationLine("right input", a.early.rightInput, a.late.rightInput);
+  out += CorrelationLine("both inputs", a.early.bothInputs, a.late.bothInputs);
+  const sMeasure& mixing = a.echoDensity.mixingTime;
+  out += mixing.Has() ? Format("Mixing time %.1f ms (normalized echo density reaches 1)\n", mixing.value * 1000.0)
+                      : Format("Mixing time: %s (normalized echo density stays below 1)\n", MissingText(mixing.missing));
+  return out;
+}
+
+nlohmann::json MeasureJson(const sMeasure& measure, int decimals) {
+  return measure.Has() ? nlohmann::json(Round(measure.value, decimals)) : nlohmann::json(MissingText(measure.missing));
+}
+
+namespace {
+
+nlohmann::json MeasuresJson(const sMeasures& m) {
+  return {{"edt_s", MeasureJson(m.edt, 4)}, {"t20_s", MeasureJson(m.t20, 4)}, {"t30_s", MeasureJson(m.t30, 4)},
+          {"c50_db", MeasureJson(m.c50, 2)}, {"c80_db", MeasureJson(m.c80, 2)}, {"d50", MeasureJson(m.d50, 4)},
+          {"ts_s", MeasureJson(m.ts, 5)}};
+}
+
+nlohmann::json CorrelationJson(const sOutputCorrelation& c, double from, double to) {
+  return {{"from_s", Round(from, 4)},
+          {"to_s", Round(to, 4)},
+          {"left_input", MeasureJson(c.leftInput, 3)},
+          {"right_input", MeasureJson(c.rightInput, 3)},
+          {"both_inputs", MeasureJson(c.bothInputs, 3)}};
+}
+
+}  // namespace
+
+nlohmann::json AnalysisJson(const sAnalysis& a) {
+  nlohmann::json j;
+  j["status"] = StatusText(a.status);
+  j["sample_rate_hz"] = a.sampleRate;
+  j["length_s"] = Round(a.lengthSeconds, 5);
+  j["onset_s"] = Round(a.onsetSeconds, 5);
+  nlohmann::json bands = nlohmann::json::array();
+  for (const sBandAnalysis& band : a.bands) {
+    nlohmann::json b = {{"band", band.name}};
+    const bool octave = band.centreHz > 0.0;
+    b["centre_hz"] = octave ? nlohmann::json(Round(band.centreHz, 1)) : nlohmann::json(nullptr);
+    b["lower_hz"] = octave ? nlohmann::json(Round(band.lowerHz, 1)) : nlohmann::json(nullptr);
+    b["upper_hz"] = octave ? nlohmann::json(Round(band.upperHz, 1)) : nlohmann::json(nullptr);
+    b.update(MeasuresJson(band.measures));
+    b["cut_s"] = Round(band.cutSeconds, 4);
+    b["noise_db"] = Level(band.noiseDb);
+    b["edc_end_db"] = Level(band.endDb);
+    b["edc"] = {{"step_s", band.edcStepSeconds}, {"db", Rounded(band.edcDb, 2)}};
+    bands.push_back(b);
+  }
+  j["bands"] = bands;
+  j["mid"] = MeasuresJson(a.mid);
+  j["correlation"] = {{"early", CorrelationJson(a.early, 0.0, a.earlySeconds)},
+                      {"late", CorrelationJson(a.late, a.earlySeconds, a.lateEndSeconds)}};
+
+  const auto& profile = a.echoDensity.profile;
+  const size_t shown = std::min(profile.size(), static_cast<size_t>(std::lround(1.0 / a.echoDensity.stepSeconds)) + 1);
+  j["echo_density"] = {{"window_s", a.echoDensity.windowSeconds},
+                       {"step_s", a.echoDensity.stepSeconds},
+                       {"mixing_time_s", MeasureJson(a.echoDensity.mixingTime, 4)},
+                       {"profile", Rounded(std::vector<float>(profile.begin(), profile.begin() + static_cast<std::ptrdiff_t>(shown)), 3)}};
+
+  const sSpectrogram& s = a.spectrogram;
+  nlohmann::json frames = nlohmann::json::array();
+  const size_t rows = s.frequenciesHz.size();
+  for (size_t f = 0; f < s.frames && rows > 0; ++f) {
+    frames.push_back(Rounded(std::vector<float>(s.db.begin() + static_cast<std::ptrdiff_t>(f * rows),
+                                                s.db.begin() + static_cast<std::ptrdiff_t>((f + 1) * rows)),
+                             1));
+  }
+  nlohmann::json frequencies = nlohmann::json::array();
+  for (double hz : s.frequenciesHz) frequencies.push_back(Round(hz, 1));
+  j["spectrogram"] = {{"start_s", Round(s.startSeconds, 5)},
+                      {"step_s", Round(s.stepSeconds, 6)},
+                      {"frequencies_hz", frequencies},
+                      {"db", frames}};
+
+  nlohmann::json paths = nlohmann::json::array();
+  const char* const sides[2] = {"left", "right"};
+  for (int i = 0; i < 2; ++i) {
+    for (int o = 0; o < 2; ++o) {
+      paths.push_back({{"input", sides[i]},
+                       {"output", sides[o]},
+                       {"low", Rounded(a.waveform.low[i][o], 5)},
+                       {"high", Rounded(a.waveform.high[i][o], 5)}});
+    }
+  }
+  j["waveform"] = {{"column_s", a.waveform.columnSeconds}, {"paths", paths}};
+  return j;
+}
+
+}  // namespace nimboanalysis
