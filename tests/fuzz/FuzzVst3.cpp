@@ -65,55 +65,24 @@ ParamID AnyId(FuzzedDataProvider& in) {
                                                     : in.ConsumeIntegralInRange<ParamID>(0, 21);
 }
 
+// One instance, made and connected as a DAW does, and what the driver tracks of it.
 struct sInstance {
-  IComponent* component = nullptr;
-  IAudioProcessor* processor = nullptr;
-  IEditController* controller = nullptr;
-  IUnitInfo* units = nullptr;
+  std::unique_ptr<nimbohost::cVst3Plugin> plugin;
   int32_t maxBlock = 512;
   bool dirtyBefore = false;
 };
 
-void Release(sInstance& fx) {
-  for (FUnknown* part : {static_cast<FUnknown*>(fx.units), static_cast<FUnknown*>(fx.controller),
-                         static_cast<FUnknown*>(fx.processor)}) {
-    if (part) part->release();
-  }
-  if (fx.component) {
-    fx.component->terminate();
-    fx.component->release();
-  }
-  fx = {};
-}
-
-bool Make(IPluginFactory* factory, sInstance& fx) {
-  PClassInfo info{};
-  void* object = nullptr;
-  if (factory->getClassInfo(0, &info) != kResultOk ||
-      factory->createInstance(info.cid, IComponent::iid.data(), &object) != kResultOk)
-    Fail("no component");
-  fx.component = static_cast<IComponent*>(object);
-  if (fx.component->initialize(nullptr) != kResultOk) Fail("initialize refused");
-  fx.processor = nimbohost::Query<IAudioProcessor>(fx.component).Detach();
-  fx.controller = nimbohost::Query<IEditController>(fx.component).Detach();
-  fx.units = nimbohost::Query<IUnitInfo>(fx.component).Detach();
-  if (!fx.processor || !fx.controller || !fx.units) Fail("an interface is missing");
-  return true;
-}
-
 void Process(FuzzedDataProvider& in, sInstance& fx, int64_t& frameBudget) {
-  const int32_t frames = in.ConsumeIntegralInRange<int32_t>(0, std::min<int32_t>(kMaxBlock, fx.maxBlock));
-  frameBudget -= frames;
-  std::vector<float> left(static_cast<size_t>(frames)), right(static_cast<size_t>(frames));
+  const auto frames = static_cast<size_t>(in.ConsumeIntegralInRange<int32_t>(0, std::min(kMaxBlock, fx.maxBlock)));
+  frameBudget -= static_cast<int64_t>(frames);
+  std::vector<float> left(frames), right(frames), outL(frames, 777.0f), outR(frames, 777.0f);
   bool dirty = false;
   const bool noisy = in.ConsumeBool();
-  for (int32_t i = 0; i < frames; ++i) {
-    left[static_cast<size_t>(i)] = noisy ? SpecialSample(in) : 0.25f * std::sin(0.01f * static_cast<float>(i));
-    right[static_cast<size_t>(i)] = noisy ? SpecialSample(in) : -left[static_cast<size_t>(i)];
-    dirty = dirty || !(std::fabs(left[static_cast<size_t>(i)]) <= kSaneLimit) ||
-            !(std::fabs(right[static_cast<size_t>(i)]) <= kSaneLimit);
+  for (size_t i = 0; i < frames; ++i) {
+    left[i] = noisy ? SpecialSample(in) : 0.25f * std::sin(0.01f * static_cast<float>(i));
+    right[i] = noisy ? SpecialSample(in) : -left[i];
+    dirty = dirty || !(std::fabs(left[i]) <= kSaneLimit) || !(std::fabs(right[i]) <= kSaneLimit);
   }
-  std::vector<float> outL(static_cast<size_t>(frames), 777.0f), outR(static_cast<size_t>(frames), 777.0f);
   float* ins[2] = {left.data(), right.data()};
   float* outs[2] = {outL.data(), outR.data()};
   AudioBusBuffers input{}, output{};
@@ -121,42 +90,35 @@ void Process(FuzzedDataProvider& in, sInstance& fx, int64_t& frameBudget) {
   input.channelBuffers32 = ins;
   output.numChannels = 2;
   output.channelBuffers32 = outs;
-
   auto changes = nimbohost::cParameterChanges::Make();
-  const int queues = in.ConsumeIntegralInRange<int>(0, 6);
-  for (int q = 0; q < queues; ++q) {
+  for (int q = in.ConsumeIntegralInRange<int>(0, 6); q > 0; --q) {
     const ParamID id = AnyId(in);
     for (int p = in.ConsumeIntegralInRange<int>(1, 4); p > 0; --p)
-      changes->Add(id, in.ConsumeIntegralInRange<int32>(-4, frames + 4), SpecialDouble(in));
+      changes->Add(id, in.ConsumeIntegralInRange<int32>(-4, static_cast<int32>(frames) + 4), SpecialDouble(in));
   }
   auto reported = nimbohost::cParameterChanges::Make();
   ProcessData data{};
-  data.processMode = kRealtime;
   data.symbolicSampleSize = in.ConsumeIntegralInRange<int>(0, 15) == 0 ? kSample64 : kSample32;
-  data.numSamples = frames;
+  data.numSamples = static_cast<int32>(frames);
   data.numInputs = in.ConsumeBool() ? 1 : 0;
   data.numOutputs = 1;
   data.inputs = &input;
   data.outputs = &output;
   data.inputParameterChanges = in.ConsumeBool() ? changes.get() : nullptr;
   data.outputParameterChanges = in.ConsumeBool() ? reported.get() : nullptr;
-  if (fx.processor->process(data) != kResultOk) return;
-
-  if (!dirty && !fx.dirtyBefore) {
-    for (int32_t i = 0; i < frames; ++i) {
-      if (!std::isfinite(outL[static_cast<size_t>(i)]) || !std::isfinite(outR[static_cast<size_t>(i)]))
-        Fail("output not finite for sane input", outL[static_cast<size_t>(i)]);
-    }
+  if (fx.plugin->Processor()->process(data) != kResultOk) return;
+  for (size_t i = 0; i < frames && !dirty && !fx.dirtyBefore; ++i) {
+    if (!std::isfinite(outL[i]) || !std::isfinite(outR[i])) Fail("output not finite for sane input", outL[i]);
   }
   fx.dirtyBefore = dirty;
 }
 
 void RoundTripState(FuzzedDataProvider& in, sInstance& fx) {
   auto saved = nimbohost::cMemoryStream::Make({}, in.ConsumeIntegralInRange<int32>(0, 9));
-  if (fx.component->getState(saved.get()) != kResultOk) Fail("getState failed");
+  if (fx.plugin->Component()->getState(saved.get()) != kResultOk) Fail("getState failed");
   std::vector<char> bytes = saved->Bytes();
   auto back = nimbohost::cMemoryStream::Make(bytes, in.ConsumeIntegralInRange<int32>(0, 9));
-  if (fx.component->setState(back.get()) != kResultOk) Fail("a saved state does not load back");
+  if (fx.plugin->Component()->setState(back.get()) != kResultOk) Fail("a saved state does not load back");
   // The same state, mutated: taken or refused, never a crash.
   for (int flips = in.ConsumeIntegralInRange<int>(0, 3); flips > 0 && !bytes.empty(); --flips) {
     const size_t at = in.ConsumeIntegralInRange<size_t>(0, bytes.size() - 1);
@@ -164,7 +126,7 @@ void RoundTripState(FuzzedDataProvider& in, sInstance& fx) {
   }
   if (in.ConsumeBool()) bytes.resize(in.ConsumeIntegralInRange<size_t>(0, bytes.size() + 4));
   auto mutated = nimbohost::cMemoryStream::Make(bytes, in.ConsumeIntegralInRange<int32>(0, 9));
-  fx.component->setState(mutated.get());
+  fx.plugin->Component()->setState(mutated.get());
 }
 
 void Texts(FuzzedDataProvider& in, sInstance& fx) {
@@ -172,9 +134,9 @@ void Texts(FuzzedDataProvider& in, sInstance& fx) {
   const double value = SpecialDouble(in);
   String128 text{};
   const bool known = id < 20;
-  if (fx.controller->getParamStringByValue(id, value, text) == kResultOk) {
+  if (fx.plugin->Controller()->getParamStringByValue(id, value, text) == kResultOk) {
     ParamValue back = -1.0;
-    if (fx.controller->getParamValueByString(id, text, back) != kResultOk && known)
+    if (fx.plugin->Controller()->getParamValueByString(id, text, back) != kResultOk && known)
       Fail("a value text does not parse back", static_cast<double>(id));
     if (!(back >= 0.0 && back <= 1.0)) Fail("parsed value outside [0, 1]", back);
   } else if (known) {
@@ -184,35 +146,38 @@ void Texts(FuzzedDataProvider& in, sInstance& fx) {
   for (int n = in.ConsumeIntegralInRange<int>(0, 40); n > 0; --n) typed += static_cast<char16_t>(in.ConsumeIntegral<uint16_t>());
   typed += u'\0';
   ParamValue parsed = 0.0;
-  if (fx.controller->getParamValueByString(id, typed.data(), parsed) == kResultOk && !(parsed >= 0.0 && parsed <= 1.0))
+  if (fx.plugin->Controller()->getParamValueByString(id, typed.data(), parsed) == kResultOk && !(parsed >= 0.0 && parsed <= 1.0))
     Fail("parsed value outside [0, 1]", parsed);
-  fx.controller->normalizedParamToPlain(id, value);
-  fx.controller->plainParamToNormalized(id, SpecialDouble(in) * 1000.0);
+  fx.plugin->Controller()->normalizedParamToPlain(id, value);
+  fx.plugin->Controller()->plainParamToNormalized(id, SpecialDouble(in) * 1000.0);
 }
 
 void Run(FuzzedDataProvider& in) {
-  IPluginFactory* factory = GetPluginFactory();
+  static const auto module = nimbohost::cVst3Module::FromFactory(GetPluginFactory());
+  if (!module || module->Classes().empty()) Fail("no factory");
   sInstance instances[2];
   int64_t frameBudget = kMaxFramesPerInput;
   for (int op = 0; op < kMaxOperations && in.remaining_bytes() > 0 && frameBudget > 0; ++op) {
     sInstance& fx = instances[in.ConsumeIntegralInRange<int>(0, 1)];
-    if (!fx.component) Make(factory, fx);
+    std::string error;
+    if (!fx.plugin) fx.plugin = nimbohost::cVst3Plugin::Create(module, module->Classes()[0].cid, &error);
+    if (!fx.plugin || !fx.plugin->Units()) Fail("no instance");
     switch (in.ConsumeIntegralInRange<int>(0, 11)) {
       case 0: {
         ProcessSetup setup{in.ConsumeIntegralInRange<int32>(0, 2), in.ConsumeIntegralInRange<int32>(0, 1),
                            in.ConsumeIntegralInRange<int32>(-1, kMaxBlock), SpecialDouble(in) * 200000.0};
-        if (fx.processor->setupProcessing(setup) == kResultOk) fx.maxBlock = setup.maxSamplesPerBlock;
+        if (fx.plugin->Processor()->setupProcessing(setup) == kResultOk) fx.maxBlock = setup.maxSamplesPerBlock;
         break;
       }
-      case 1: fx.component->setActive(in.ConsumeBool()); break;
-      case 2: fx.processor->setProcessing(in.ConsumeBool()); break;
+      case 1: fx.plugin->Component()->setActive(in.ConsumeBool()); break;
+      case 2: fx.plugin->Processor()->setProcessing(in.ConsumeBool()); break;
       case 3:
       case 4: Process(in, fx, frameBudget); break;
       case 5: RoundTripState(in, fx); break;
       case 6: {
         const ParamID id = AnyId(in);
-        fx.controller->setParamNormalized(id, SpecialDouble(in));
-        const double n = fx.controller->getParamNormalized(id);
+        fx.plugin->Controller()->setParamNormalized(id, SpecialDouble(in));
+        const double n = fx.plugin->Controller()->getParamNormalized(id);
         if (!(n >= 0.0 && n <= 1.0)) Fail("normalized value outside [0, 1]", n);
         break;
       }
@@ -220,10 +185,10 @@ void Run(FuzzedDataProvider& in) {
       case 8: {
         SpeakerArrangement arrangements[2] = {in.ConsumeIntegral<uint64>(), SpeakerArr::kStereo};
         if (in.ConsumeBool()) arrangements[0] = in.ConsumeBool() ? SpeakerArr::kMono : SpeakerArr::kStereo;
-        fx.processor->setBusArrangements(arrangements, in.ConsumeIntegralInRange<int32>(0, 2), arrangements + 1,
+        fx.plugin->Processor()->setBusArrangements(arrangements, in.ConsumeIntegralInRange<int32>(0, 2), arrangements + 1,
                                          in.ConsumeIntegralInRange<int32>(0, 1));
         BusInfo bus{};
-        fx.component->getBusInfo(in.ConsumeIntegralInRange<int32>(-1, 2), in.ConsumeIntegralInRange<int32>(-1, 2),
+        fx.plugin->Component()->getBusInfo(in.ConsumeIntegralInRange<int32>(-1, 2), in.ConsumeIntegralInRange<int32>(-1, 2),
                                  in.ConsumeIntegralInRange<int32>(-1, 1), bus);
         break;
       }
@@ -231,20 +196,16 @@ void Run(FuzzedDataProvider& in) {
         String128 name{};
         UnitInfo unit{};
         ProgramListInfo list{};
-        fx.units->getUnitInfo(in.ConsumeIntegralInRange<int32>(-1, 7), unit);
-        fx.units->getProgramListInfo(in.ConsumeIntegralInRange<int32>(-1, 1), list);
-        fx.units->getProgramName(in.ConsumeIntegralInRange<int32>(-1, 2), in.ConsumeIntegralInRange<int32>(-1, 65), name);
-        fx.processor->getTailSamples();
+        fx.plugin->Units()->getUnitInfo(in.ConsumeIntegralInRange<int32>(-1, 7), unit);
+        fx.plugin->Units()->getProgramListInfo(in.ConsumeIntegralInRange<int32>(-1, 1), list);
+        fx.plugin->Units()->getProgramName(in.ConsumeIntegralInRange<int32>(-1, 2), in.ConsumeIntegralInRange<int32>(-1, 65), name);
+        fx.plugin->Processor()->getTailSamples();
         break;
       }
-      case 10: fx.controller->setParamNormalized(19, in.ConsumeIntegralInRange<int>(0, 63) / 63.0); break;
-      default: Release(fx); break;
+      case 10: fx.plugin->Controller()->setParamNormalized(19, in.ConsumeIntegralInRange<int>(0, 63) / 63.0); break;
+      default: fx = {}; break;
     }
   }
-  for (sInstance& fx : instances) {
-    if (fx.component) Release(fx);
-  }
-  factory->release();
 }
 
 }  // namespace

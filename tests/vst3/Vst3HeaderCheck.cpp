@@ -22,26 +22,18 @@ constexpr bool Same(const Iid& ours, const v3_tuid theirs) {
   return true;
 }
 
-static_assert(Same(FUnknown::iid, v3_funknown_iid));
-static_assert(Same(IPluginBase::iid, v3_plugin_base_iid));
-static_assert(Same(IPluginFactory::iid, v3_plugin_factory_iid));
-static_assert(Same(IPluginFactory2::iid, v3_plugin_factory_2_iid));
-static_assert(Same(IPluginFactory3::iid, v3_plugin_factory_3_iid));
-static_assert(Same(IBStream::iid, v3_bstream_iid));
-static_assert(Same(IComponent::iid, v3_component_iid));
-static_assert(Same(IAudioProcessor::iid, v3_audio_processor_iid));
-static_assert(Same(IProcessContextRequirements::iid, v3_process_context_requirements_iid));
-static_assert(Same(IEditController::iid, v3_edit_controller_iid));
-static_assert(Same(IComponentHandler::iid, v3_component_handler_iid));
-static_assert(Same(IComponentHandler2::iid, v3_component_handler2_iid));
-static_assert(Same(IUnitInfo::iid, v3_unit_information_iid));
-static_assert(Same(IConnectionPoint::iid, v3_connection_point_iid));
-static_assert(Same(IMessage::iid, v3_message_iid));
-static_assert(Same(IAttributeList::iid, v3_attribute_list_iid));
-static_assert(Same(IHostApplication::iid, v3_host_application_iid));
-static_assert(Same(IParamValueQueue::iid, v3_param_value_queue_iid));
-static_assert(Same(IParameterChanges::iid, v3_param_changes_iid));
-static_assert(Same(IEventList::iid, v3_event_list_iid));
+static_assert(Same(FUnknown::iid, v3_funknown_iid) && Same(IPluginBase::iid, v3_plugin_base_iid) &&
+              Same(IPluginFactory::iid, v3_plugin_factory_iid) && Same(IPluginFactory2::iid, v3_plugin_factory_2_iid) &&
+              Same(IPluginFactory3::iid, v3_plugin_factory_3_iid) && Same(IBStream::iid, v3_bstream_iid));
+static_assert(Same(IComponent::iid, v3_component_iid) && Same(IAudioProcessor::iid, v3_audio_processor_iid) &&
+              Same(IProcessContextRequirements::iid, v3_process_context_requirements_iid) &&
+              Same(IEditController::iid, v3_edit_controller_iid) && Same(IUnitInfo::iid, v3_unit_information_iid));
+static_assert(Same(IComponentHandler::iid, v3_component_handler_iid) &&
+              Same(IComponentHandler2::iid, v3_component_handler2_iid) &&
+              Same(IConnectionPoint::iid, v3_connection_point_iid) && Same(IMessage::iid, v3_message_iid) &&
+              Same(IAttributeList::iid, v3_attribute_list_iid) && Same(IHostApplication::iid, v3_host_application_iid));
+static_assert(Same(IParamValueQueue::iid, v3_param_value_queue_iid) &&
+              Same(IParameterChanges::iid, v3_param_changes_iid) && Same(IEventList::iid, v3_event_list_iid));
 
 static_assert(sizeof(PFactoryInfo) == sizeof(v3_factory_info));
 static_assert(sizeof(PClassInfo) == sizeof(v3_class_info));

@@ -95,15 +95,16 @@ struct sChange {
 };
 
 // Renders through the VST3 build in host blocks of `block` frames, each
-// change sent in the queue of its block at its offset.
-inline sStereo RenderVst3(cVst3Plugin& plugin, const sStereo& in, int32_t block, const std::vector<sChange>& changes) {
+// change sent in the queue of its block at its offset; a mono input bus takes `in.left`.
+inline sStereo RenderVst3(cVst3Plugin& plugin, const sStereo& in, int32_t block, const std::vector<sChange>& changes,
+                          int32_t inputChannels = 2) {
   sStereo out(in.Frames());
-  nimbohost::cBusBuffers buffers(2, 2, block);
+  nimbohost::cBusBuffers buffers(inputChannels, 2, block);
   auto queues = nimbohost::cParameterChanges::Make();
   for (size_t pos = 0; pos < in.Frames(); pos += static_cast<size_t>(block)) {
     const auto n = static_cast<int32_t>(std::min<size_t>(static_cast<size_t>(block), in.Frames() - pos));
     std::copy_n(in.left.begin() + static_cast<long>(pos), n, buffers.Input(0));
-    std::copy_n(in.right.begin() + static_cast<long>(pos), n, buffers.Input(1));
+    if (inputChannels == 2) std::copy_n(in.right.begin() + static_cast<long>(pos), n, buffers.Input(1));
     queues->Clear();
     for (const sChange& c : changes) {
       if (c.frame >= static_cast<int64_t>(pos) && c.frame < static_cast<int64_t>(pos) + n)

@@ -7,8 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <sstream>
 
 #include "HostTestSupport.h"
 
@@ -26,13 +25,9 @@ struct sReport {
 
 sReport Load(const fs::path& text, const fs::path& audio) {
   sReport report;
-  std::ifstream in(text, std::ios::binary);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    report.lines.push_back(line);
-  }
-  std::ifstream raw(audio, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(raw)), std::istreambuf_iterator<char>());
+  std::istringstream in(hosttest::ReadFile(text));
+  for (std::string line; std::getline(in, line);) report.lines.push_back(line.substr(0, line.find_last_not_of('\r') + 1));
+  const std::string bytes = hosttest::ReadFile(audio);
   report.audio.resize(bytes.size() / sizeof(float));
   std::memcpy(report.audio.data(), bytes.data(), report.audio.size() * sizeof(float));
   return report;

@@ -430,25 +430,39 @@ std::shared_ptr<cVst3Module> cVst3Module::Load(const std::string& path, std::str
 #endif
   auto getFactory = reinterpret_cast<GetFactoryProc>(module->Symbol("GetPluginFactory"));
   if (!getFactory) return fail("no GetPluginFactory in " + module->m_Binary);
-  module->m_Factory = tRef<IPluginFactory>(getFactory());
-  if (!module->m_Factory) return fail("GetPluginFactory returned no factory");
-  module->m_Factory2 = Query<IPluginFactory2>(module->m_Factory.get());
-  module->m_Factory3 = Query<IPluginFactory3>(module->m_Factory.get());
-  module->m_Host = cHostApplication::Make("nimbohall-vst3host");
-  if (module->m_Factory3) module->m_Factory3->setHostContext(module->m_Host.get());
+  if (!module->TakeFactory(getFactory(), error)) return nullptr;
+  return module;
+}
 
-  const int32 count = module->m_Factory->countClasses();
+std::shared_ptr<cVst3Module> cVst3Module::FromFactory(IPluginFactory* factory) {
+  std::shared_ptr<cVst3Module> module(new cVst3Module());
+  return module->TakeFactory(factory, nullptr) ? module : nullptr;
+}
+
+bool cVst3Module::TakeFactory(IPluginFactory* factory, std::string* error) {
+  auto fail = [error](const std::string& reason) {
+    if (error) *error = reason;
+    return false;
+  };
+  m_Factory = tRef<IPluginFactory>(factory);
+  if (!m_Factory) return fail("GetPluginFactory returned no factory");
+  m_Factory2 = Query<IPluginFactory2>(m_Factory.get());
+  m_Factory3 = Query<IPluginFactory3>(m_Factory.get());
+  m_Host = cHostApplication::Make("nimbohall-vst3host");
+  if (m_Factory3) m_Factory3->setHostContext(m_Host.get());
+
+  const int32 count = m_Factory->countClasses();
   for (int32 i = 0; i < count; ++i) {
     sClassInfo info;
-    if (module->m_Factory->getClassInfo(i, &info.info) != kResultOk) return fail("getClassInfo failed for a class");
+    if (m_Factory->getClassInfo(i, &info.info) != kResultOk) return fail("getClassInfo failed for a class");
     std::memcpy(info.cid.data(), info.info.cid, info.cid.size());
     PClassInfo2 info2{};
-    if (module->m_Factory2 && module->m_Factory2->getClassInfo2(i, &info2) == kResultOk) info.info2 = info2;
+    if (m_Factory2 && m_Factory2->getClassInfo2(i, &info2) == kResultOk) info.info2 = info2;
     PClassInfoW infoW{};
-    if (module->m_Factory3 && module->m_Factory3->getClassInfoUnicode(i, &infoW) == kResultOk) info.infoW = infoW;
-    module->m_Classes.push_back(info);
+    if (m_Factory3 && m_Factory3->getClassInfoUnicode(i, &infoW) == kResultOk) info.infoW = infoW;
+    m_Classes.push_back(info);
   }
-  return module;
+  return true;
 }
 
 cVst3Module::~cVst3Module() {

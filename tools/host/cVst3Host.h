@@ -293,6 +293,8 @@ class cVst3Module {
   // Loads a bundle (or a module binary given directly), calls its entry function
   // and gets the factory; null with a reason on failure.
   static std::shared_ptr<cVst3Module> Load(const std::string& path, std::string* error);
+  // A factory in hand, from a module linked into the program (the fuzz target).
+  static std::shared_ptr<cVst3Module> FromFactory(vst3::IPluginFactory* factory);
   ~cVst3Module();  // releases the factory, calls the exit function, unloads
   cVst3Module(const cVst3Module&) = delete;
   cVst3Module& operator=(const cVst3Module&) = delete;
@@ -314,6 +316,7 @@ class cVst3Module {
 
  private:
   cVst3Module() = default;
+  bool TakeFactory(vst3::IPluginFactory* factory, std::string* error);
   void* m_Handle = nullptr;
   std::string m_Binary;
   bool m_bEntered = false;
