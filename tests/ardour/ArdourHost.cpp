@@ -48,10 +48,6 @@ void WaitUntilASecondOld(const std::filesystem::path& plugin) {
 
 cArdour::cArdour(ePluginType type, std::filesystem::path searchPath)
     : m_Type(type), m_SearchPath(std::filesystem::absolute(searchPath)) {
-  // Lua DSP scripts are found in the user's scripts folder only.
-  const std::filesystem::path scripts = m_Home / "config/ardour7/scripts";
-  std::filesystem::create_directories(scripts);
-  std::filesystem::copy_file(kScripts / "cycle_probe.lua", scripts / "cycle_probe.lua");
   std::filesystem::create_directories(m_Home / "empty");
 }
 

@@ -16,15 +16,12 @@
 --   block=N            engine block size (default 1024)
 --   tail=SECONDS       exported after the input ends (default 2)
 --   describe=1         list the plugin's controls and presets as Ardour sees them
---   spy=1              put cycle_probe.lua first on the track (see below)
 --
 -- Prints "block N", "loaded URI" and "param LABEL VALUE" lines for the caller;
 -- with describe=1 "control INDEX LOWER UPPER DEFAULT FLAGS LABEL" for every
 -- input control (flags: t toggled, e enumeration, i integer, l logarithmic,
--- - none) and "listed URI<TAB>LABEL" for every preset;
--- with spy=1 "cycle LENGTH OFFSET POSITION PEAK*1e6" for every cycle the probe
--- saw (it must be in the user's Lua scripts folder), and ends with "done"; any
--- failure ends in "FAILED: why" and no output file.
+-- - none) and "listed URI<TAB>LABEL" for every preset, and ends with "done";
+-- any failure ends in "FAILED: why" and no output file.
 --
 -- ardour7-lua lists VST 2.x and VST3 plugins from the scanners' cache files
 -- only: run /usr/lib/ardour7/ardour-vst-scanner or ardour-vst3-scanner on the
@@ -221,13 +218,6 @@ for _, route in ipairs({ track:to_route(), Session:master_out() }) do
   if not panner:isnil() then panner:set_bypassed(true) end
 end
 
-local probe = nil
-if opt.spy == "1" then
-  probe = ARDOUR.LuaAPI.new_luaproc(Session, "Proof cycle probe")
-  if probe:isnil() then Fail("no cycle probe in the user's scripts folder") end
-  track:add_processor_by_index(probe, 0, nil, true)
-end
-
 local proc = ARDOUR.LuaAPI.new_plugin(Session, opt.plugin, pluginType, "")
 if proc:isnil() then Fail("Ardour does not list " .. opt.type .. " plugin '" .. opt.plugin .. "'") end
 if track:add_processor_by_index(proc, 0, nil, true) ~= 0 then Fail("cannot add the plugin to the track") end
@@ -294,12 +284,6 @@ export:set_folder(folder)
 export:set_name("master")
 export:set_range(0, frames + tail)
 if not export:run_export() then Fail("export failed") end
-if probe then
-  local noted = probe:to_insert():plugin(0):to_luaproc():shmem():to_int(0):array()
-  for c = 0, noted[1] - 1 do
-    print(string.format("cycle %d %d %d %d", noted[2 + 4 * c], noted[3 + 4 * c], noted[4 + 4 * c], noted[5 + 4 * c]))
-  end
-end
 close_session()
 
 if not os.rename(ARDOUR.LuaAPI.build_filename(folder, "master.wav"), opt.output) then

@@ -133,26 +133,9 @@ TEST(ClapAudio, BypassFadesToTheInputAndBack) {
   EXPECT_EQ(clap->Value(kBypass), 0.0);
 }
 
-TEST(ClapAudio, TailFollowsTheSettingsAndHoldIsEndless) {
-  auto clap = NewClap();
-  ASSERT_TRUE(clap->Activate(kSampleRate, 512));
-  const clap_plugin_t* p = clap->Plugin();
-  std::vector<float> in(512, 0.0f), out(1024);
-  for (int32_t program : {0, 34, 45, 63}) {
-    const std::string key = std::to_string(program);
-    clap->PresetLoad()->from_location(p, CLAP_PRESET_DISCOVERY_LOCATION_PLUGIN, nullptr, key.c_str());
-    const uint32_t tail = clap->Tail()->get(p);
-    EXPECT_GT(tail, 0u);
-    EXPECT_LT(tail, static_cast<uint32_t>(INT32_MAX));
-    EXPECT_EQ(clap->Process(in.data(), in.data(), out.data(), out.data() + 512, 512), CLAP_PROCESS_TAIL);
-  }
-  clap->Flush({{0, 16, 1.0}});
-  EXPECT_GE(clap->Tail()->get(p), static_cast<uint32_t>(INT32_MAX));
-  EXPECT_EQ(clap->Process(in.data(), in.data(), out.data(), out.data() + 512, 512), CLAP_PROCESS_CONTINUE);
-}
-
 // The tail each program reports covers what a full-scale burst really leaves:
-// nothing above -100 dBFS after it (renders stop at 30 s for the long ones).
+// nothing above -100 dBFS after it (renders stop at 30 s for the long ones);
+// with "Hold" on it is endless and the host is asked to keep calling.
 TEST(ClapAudio, ReportedTailCoversTheMeasuredDecay) {
   constexpr uint32_t kBlock = 4800, kBurst = 2400, kCap = 30 * 48000;
   std::vector<float> inL(kBlock), inR(kBlock), outL(kBlock), outR(kBlock);
@@ -169,11 +152,16 @@ TEST(ClapAudio, ReportedTailCoversTheMeasuredDecay) {
         inL[i] = pos + i < kBurst ? static_cast<float>(seed >> 8) / 8388608.0f - 1.0f : 0.0f;
         inR[i] = -inL[i];
       }
-      clap->Process(inL.data(), inR.data(), outL.data(), outR.data(), kBlock);
+      ASSERT_EQ(clap->Process(inL.data(), inR.data(), outL.data(), outR.data(), kBlock), CLAP_PROCESS_TAIL);
       for (uint32_t i = 0; i < kBlock; ++i)
         if (std::max(std::fabs(outL[i]), std::fabs(outR[i])) > 1e-5f) last = pos + i;
     }
     EXPECT_LE(last - std::min(last, kBurst), tail) << "program " << program;
+    if (program == 63) {
+      clap->Flush({{0, 16, 1.0}});
+      EXPECT_GE(clap->Tail()->get(clap->Plugin()), static_cast<uint32_t>(INT32_MAX));
+      EXPECT_EQ(clap->Process(inL.data(), inR.data(), outL.data(), outR.data(), kBlock), CLAP_PROCESS_CONTINUE);
+    }
   }
 }
 

@@ -1,5 +1,6 @@
-// The VST 2.x build in Debian's Ardour 7: what its scanner records, and the
-// master export of a session against nimbohall-render through the same file.
+// The plugin builds in Debian's Ardour 7: what its scanners record, and the
+// master export of a session against nimbohall-render (the VST 2.x build)
+// through the same file.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -9,6 +10,9 @@
 
 #include "ArdourHost.h"
 
+using ardourtest::cArdour;
+using ardourtest::ePluginType;
+using ardourtest::sRender;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
@@ -18,7 +22,7 @@ namespace {
 const std::filesystem::path kPlugin = NIMBOHALL_PLUGIN_PATH;
 constexpr float kQuiet = 3.1622777e-5f;  // -90 dBFS: where the renderer ends its tail
 
-ardourtest::cArdour Vst2Ardour() { return {ardourtest::ePluginType::kVST2, kPlugin.parent_path()}; }
+cArdour Vst2Ardour() { return {ePluginType::kVST2, kPlugin.parent_path()}; }
 
 TEST(ArdourVst2, ScannerRecordsTheEffect) {
   const ardourtest::sScan scan = Vst2Ardour().Scan(kPlugin);
@@ -77,36 +81,32 @@ sDifference Compare(const hosttest::sAudio& actual, const hosttest::sAudio& expe
 // signal's level: 1.5 ulp of the peak measured, so 2^-20 of the peak
 // (8 ulp) is float rounding, while a lost or shifted sample, a gain or a pan
 // law would be far above it.
-TEST(ArdourVst2, ExportOfAProgramEqualsTheRenderer) {
+struct sExport {
+  sRender render;
+  hosttest::sAudio input;
+};
+
+sExport ExportDrumRoom(const cArdour& ardour, const std::string& plugin) {
   hosttest::sAudio input = hosttest::TestSignal(48000, 0.5, 2);
   for (float& sample : input.samples) sample *= 0.5f;  // the room adds level; stay well below full scale
-  auto ardour = Vst2Ardour();
-
   ardourtest::sRenderRequest request;
-  request.plugin = ardour.Scan(kPlugin).name;
+  request.plugin = plugin;
   request.preset = "Drum room S";
   request.blockSize = 512;
   request.tailSeconds = 3.0;
   request.describe = true;
-  const ardourtest::sRender render = ardour.Render(request, input);
+  return {ardour.Render(request, input), input};
+}
+
+void ExpectTheRenderersSound(const sExport& exported) {
+  const sRender& render = exported.render;
+  const hosttest::sAudio& input = exported.input;
   ASSERT_EQ(render.run.status, 0) << render.run.out << render.run.err;
   ASSERT_THAT(render.run.out, HasSubstr("\ndone\n"));
   EXPECT_EQ(render.blockSize, 512);
-  EXPECT_THAT(render.presetUri, EndsWith(":0034"));  // Ardour's program index
-
-  // What Ardour offers: the 18 controls and the 64 programs as presets.
-  ASSERT_EQ(render.controls.size(), 18u);
-  EXPECT_EQ(render.controls[0].label, "Geometry");
-  EXPECT_EQ(render.controls[0].upper, 16.0f);  // the geometry count, not 0..1
-  EXPECT_EQ(render.controls[17].label, "Dr. Who");
-  EXPECT_EQ(render.controls[17].flags, "t");
-  ASSERT_EQ(render.presets.size(), 64u);
-  EXPECT_EQ(render.presets[34].second, "Drum room S");
-  EXPECT_EQ(render.presets[63].second, "Init");
   ASSERT_EQ(render.audio.channels, 2);
   EXPECT_EQ(render.audio.sampleRate, 48000);
   ASSERT_EQ(render.audio.Frames(), input.Frames() + 3 * 48000);
-
   const int64_t lead = 2 * 48000 + render.blockSize - (2 * 48000) % render.blockSize;
   const hosttest::sAudio afterSilence = RenderAfterSilence(input, lead, render.blockSize, 3);
   const hosttest::sAudio cold = RenderAfterSilence(input, 0, render.blockSize, 3);
@@ -125,6 +125,38 @@ TEST(ArdourVst2, ExportOfAProgramEqualsTheRenderer) {
   // Where the renderer stopped, Ardour's tail is as quiet as the renderer required.
   for (size_t i = cold.samples.size(); i < render.audio.samples.size(); ++i)
     ASSERT_LT(std::abs(render.audio.samples[i]), kQuiet) << "frame " << i / 2;
+}
+
+TEST(ArdourVst2, ExportOfAProgramEqualsTheRenderer) {
+  const cArdour ardour = Vst2Ardour();
+  const sExport exported = ExportDrumRoom(ardour, ardour.Scan(kPlugin).name);
+  const sRender& render = exported.render;
+  EXPECT_THAT(render.presetUri, EndsWith(":0034"));  // Ardour's program index
+
+  // What Ardour offers: the 18 controls and the 64 programs as presets.
+  ASSERT_EQ(render.controls.size(), 18u);
+  EXPECT_EQ(render.controls[0].label, "Geometry");
+  EXPECT_EQ(render.controls[0].upper, 16.0f);  // the geometry count, not 0..1
+  EXPECT_EQ(render.controls[17].label, "Dr. Who");
+  EXPECT_EQ(render.controls[17].flags, "t");
+  ASSERT_EQ(render.presets.size(), 64u);
+  EXPECT_EQ(render.presets[34].second, "Drum room S");
+  EXPECT_EQ(render.presets[63].second, "Init");
+  ExpectTheRenderersSound(exported);
+}
+
+// The LV2 bundle, found by its URI with LV2_PATH at its folder: the preset by
+// label, ports in their own units, and the same sound.
+TEST(ArdourLv2, ExportOfAPresetEqualsTheRenderer) {
+  const cArdour ardour(ePluginType::kLV2, std::filesystem::path(NIMBOHALL_LV2_BUNDLE).parent_path());
+  const sExport exported = ExportDrumRoom(ardour, "urn:brannoch:nimbohall");
+  const sRender& render = exported.render;
+  ASSERT_EQ(render.controls.size(), 19u);  // 18 and the bypass port
+  EXPECT_EQ(render.controls[1].label, "Base delay time");
+  EXPECT_EQ(render.controls[1].upper, 1.0f);  // seconds
+  EXPECT_EQ(render.controls[0].flags, "ei");
+  EXPECT_EQ(render.presets.size(), 64u);
+  ExpectTheRenderersSound(exported);
 }
 
 }  // namespace
