@@ -1,6 +1,6 @@
 // The analysis hears the same reverb through every format: impulse responses
-// measured through the VST 2.x, CLAP and LV2 builds are the same samples and
-// give the same analysis, for programs with and without modulation.
+// measured through the VST 2.x, CLAP, LV2 and VST3 builds are the same samples
+// and give the same analysis, for programs with and without modulation.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <lv2/core/lv2.h>
@@ -15,6 +15,7 @@
 #include "AnalysisReport.h"
 #include "cClapHost.h"
 #include "cReverbCore.h"
+#include "cVst3Host.h"
 #include "cVstHost.h"
 
 namespace {
@@ -107,6 +108,31 @@ nimboanalysis::sImpulseResponses ThroughLv2(int32_t program) {
   });
 }
 
+nimboanalysis::sImpulseResponses ThroughVst3(int32_t program) {
+  static const std::shared_ptr<nimbohost::cVst3Module> module = [] {
+    std::string error;
+    return nimbohost::cVst3Module::Load(NIMBOHALL_VST3_BUNDLE, &error);
+  }();
+  EXPECT_TRUE(module && !module->Classes().empty());
+  if (!module || module->Classes().empty()) return {};
+  return Measure([&] {
+    std::string error;
+    std::shared_ptr<nimbohost::cVst3Plugin> vst3 = nimbohost::cVst3Plugin::Create(module, module->Classes()[0].cid, &error);
+    vst3->SetNormalized(kProgramChangeId, program / 63.0);
+    vst3->Setup(kRate, kBlock);
+    vst3->SetActive(true);
+    vst3->SetProcessing(true);
+    auto buffers = std::make_shared<nimbohost::cBusBuffers>(2, 2, kBlock);
+    return [vst3, buffers](const float* l, const float* r, float* ol, float* or_, uint32_t n) {
+      std::copy_n(l, n, buffers->Input(0));
+      std::copy_n(r, n, buffers->Input(1));
+      vst3->Process(buffers->Call(static_cast<int32_t>(n)));
+      std::copy_n(buffers->Output(0), n, ol);
+      std::copy_n(buffers->Output(1), n, or_);
+    };
+  });
+}
+
 }  // namespace
 
 TEST(AnalysisAcrossFormats, EveryBuildMeasuresTheSame) {
@@ -114,7 +140,8 @@ TEST(AnalysisAcrossFormats, EveryBuildMeasuresTheSame) {
     const auto vst2 = ThroughVst2(program);
     const std::string expected = nimboanalysis::AnalysisJson(nimboanalysis::Analyze(vst2)).dump();
     ASSERT_NE(nimboanalysis::Analyze(vst2).status, nimboanalysis::eStatus::kSilent);
-    for (const auto& [format, responses] : {std::pair{"CLAP", ThroughClap(program)}, {"LV2", ThroughLv2(program)}}) {
+    for (const auto& [format, responses] :
+         {std::pair{"CLAP", ThroughClap(program)}, {"LV2", ThroughLv2(program)}, {"VST3", ThroughVst3(program)}}) {
       for (int input = 0; input < 2; ++input)
         for (int output = 0; output < 2; ++output)
           EXPECT_EQ(responses.path[input][output], vst2.path[input][output])
