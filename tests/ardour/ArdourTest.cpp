@@ -159,4 +159,23 @@ TEST(ArdourLv2, ExportOfAPresetEqualsTheRenderer) {
   ExpectTheRenderersSound(exported);
 }
 
+// The VST3 bundle: Ardour lists it by class name, shows the 18 parameters and
+// the bypass in their plain ranges and the 64 programs as presets, and loads a
+// program without hanging (Ardour 7.3 holds its process lock while it does).
+TEST(ArdourVst3, ProgramLoadsAndExportEqualsTheRenderer) {
+  const std::filesystem::path bundle = NIMBOHALL_VST3_BUNDLE;
+  const cArdour ardour(ePluginType::kVST3, bundle.parent_path());
+  const sExport exported = ExportDrumRoom(ardour, "Nimbohall");
+  const sRender& render = exported.render;
+  EXPECT_THAT(render.presetUri, EndsWith(":0034"));
+  ASSERT_EQ(render.controls.size(), 19u);
+  EXPECT_EQ(render.controls[1].label, "Base delay time");
+  EXPECT_FLOAT_EQ(render.controls[1].upper, 1.0f);  // seconds, not 0..1
+  EXPECT_EQ(render.controls[0].upper, 16.0f);
+  EXPECT_EQ(render.controls[18].label, "Bypass");
+  ASSERT_EQ(render.presets.size(), 64u);
+  EXPECT_EQ(render.presets[34].second, "Drum room S");
+  ExpectTheRenderersSound(exported);
+}
+
 }  // namespace
