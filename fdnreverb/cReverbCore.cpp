@@ -129,6 +129,17 @@ void cReverbCore::MarkAllDirty() {
 
 void cReverbCore::SetProgram(int32_t index) {
   cControlGuard guard(m_ControlMutex);
+  SwitchProgram(index);
+}
+
+bool cReverbCore::TrySetProgram(int32_t index) {
+  if (!m_ControlMutex.try_lock()) return false;
+  SwitchProgram(index);
+  m_ControlMutex.unlock();
+  return true;
+}
+
+void cReverbCore::SwitchProgram(int32_t index) {
   const int32_t current = m_CurrentProgram.load();
   if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(kNumPrograms) || index == current) return;
   BeginEdit();

@@ -75,6 +75,9 @@ class cReverbCore {
   // Keeps the edits of the program left in its slot, loads the other one and
   // resets the network at the next stretch. Out-of-range or current: nothing.
   void SetProgram(int32_t index);
+  // [audio] The same, only if no control thread is rewriting the program at
+  // this moment (it never waits); false: not done, try again later.
+  bool TrySetProgram(int32_t index);
   void SetProgramName(const char* name);
   // Name of program index into text (25 bytes); false when out of range.
   bool GetProgramName(int32_t index, char* text) const;
@@ -124,6 +127,7 @@ class cReverbCore {
 
  private:
   void SetupParameters();
+  void SwitchProgram(int32_t index);  // with m_ControlMutex held
   void MarkAllDirty();
   void SyncAllParameters();
   // A consistent copy of the live program; false while a control thread rewrites it.

@@ -37,6 +37,8 @@ class cControlMutex {
     for (int spins = 0; m_bHeld.exchange(true, std::memory_order_acquire); ++spins)
       if (spins >= 64) SleepOneMillisecond();
   }
+  // Never waits: for the audio thread, which may only take the lock when it is free.
+  bool try_lock() { return !m_bHeld.exchange(true, std::memory_order_acquire); }
   void unlock() { m_bHeld.store(false, std::memory_order_release); }
 
  private:

@@ -266,6 +266,9 @@ tresult PLUGIN_API cVst3Effect::process(Vst::ProcessData& data) {
     inR = in->numChannels >= 2 && in->channelBuffers32[1] ? in->channelBuffers32[1] : inL;
   }
   const bool render = frames > 0 && outL && m_bActive.load(std::memory_order_relaxed) && m_Core.IsReady();
+  // A program change a control thread held up last block comes first.
+  int32_t pending = m_PendingProgram.load();
+  if (pending >= 0 && m_Core.TrySetProgram(pending)) m_PendingProgram.compare_exchange_strong(pending, -1);
   RenderWithChanges(data, inL, inR, render ? outL : nullptr, render ? outR : nullptr);
 
   if (out && out->channelBuffers32 && frames > 0) {
@@ -410,7 +413,8 @@ void cVst3Effect::Apply(int32_t id, double normalized, bool fromAudioThread) {
   } else if (id == kProgramChangeId) {
     const int32_t index = ProgramIndex(normalized);
     if (fromAudioThread) {
-      m_PendingProgram = index != m_Core.CurrentProgram() ? index : -1;
+      // At its frame, unless a control thread is loading a program or a state right now.
+      m_PendingProgram = index == m_Core.CurrentProgram() || m_Core.TrySetProgram(index) ? -1 : index;
     } else {
       m_PendingProgram = -1;
       if (index != m_Core.CurrentProgram()) m_Core.SetProgram(index);

@@ -10,9 +10,10 @@
 // parameter changes of the next block; restartComponent is never called, so
 // no host can be re-entered from inside one of its own calls.
 //
-// Program changes are whole-program edits, which the core accepts on control
-// threads only: setParamNormalized applies them at once, a change that
-// arrives in process() is handed to the next control-thread call.
+// Program changes are whole-program edits: setParamNormalized applies them at
+// once; one that arrives in process() applies at its frame, unless a control
+// thread is rewriting the program at that moment, and then at the start of
+// the next block or the next control-thread call, whichever comes first.
 #pragma once
 
 #include <array>

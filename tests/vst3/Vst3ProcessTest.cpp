@@ -60,6 +60,28 @@ TEST(Vst3Audio, SoundsLikeTheVst2AndClapBuildsBitForBit) {
   }
 }
 
+// A program change automated in the host's queue switches at its block, as a
+// VST 2.x host switching between the same blocks does.
+TEST(Vst3Audio, AutomatedProgramChangeTakesEffectInProcess) {
+  const sStereo in = TestInput(12288);
+  auto plugin = RunningPlugin();
+  auto vst2 = RunningVst2();
+  ASSERT_TRUE(plugin && vst2);
+  const sStereo a = RenderVst3(*plugin, in, 512, {{3072, kProgram, static_cast<float>(ProgramValue(34))}});
+  sStereo first(3072), second(in.Frames() - 3072);
+  std::copy_n(in.left.begin(), 3072, first.left.begin());
+  std::copy_n(in.right.begin(), 3072, first.right.begin());
+  std::copy(in.left.begin() + 3072, in.left.end(), second.left.begin());
+  std::copy(in.right.begin() + 3072, in.right.end(), second.right.begin());
+  sStereo b = RenderVst2(*vst2, first, 512, {});
+  vst2->Dispatch(effSetProgram, 0, 34);
+  const sStereo rest = RenderVst2(*vst2, second, 512, {});
+  b.left.insert(b.left.end(), rest.left.begin(), rest.left.end());
+  b.right.insert(b.right.end(), rest.right.begin(), rest.right.end());
+  EXPECT_TRUE(BitIdentical(a, b));
+  EXPECT_EQ(plugin->Normalized(kProgram), static_cast<float>(ProgramValue(34)));
+}
+
 TEST(Vst3Audio, TakesMonoInOnBothChannels) {
   auto plugin = NewPlugin();
   auto vst2 = RunningVst2();
