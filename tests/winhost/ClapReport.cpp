@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cClapHost.h"
+#include "ReportText.h"
 
 namespace {
 
@@ -26,15 +27,6 @@ constexpr uint32_t kRenderFrames = 66150;  // 1.5 s, not a whole number of block
 constexpr int kSweepSteps = 20;
 constexpr const char* kRenderPresets[] = {"0", "36", "19", "12", "55", "63"};
 
-std::string Escape(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    char hex[8];
-    std::snprintf(hex, sizeof hex, c >= 0x20 && c < 0x7F && c != '"' && c != '\\' ? "%c" : "\\x%02X", c);
-    out += hex;
-  }
-  return out + "\"";
-}
 
 }  // namespace
 

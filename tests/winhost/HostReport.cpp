@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "cVstHost.h"
+#include "ReportText.h"
 
 namespace {
 
@@ -39,22 +40,6 @@ const char* const kCapabilities[] = {
     "mixDryWet", "noRealTime", "1in2out", "2in2out", "bypass", "hasCockosExtensions", "2IN2OUT", "",
 };
 
-std::string Escape(const char* bytes, size_t length) {
-  std::string out = "\"";
-  for (size_t i = 0; i < length; ++i) {
-    const auto c = static_cast<unsigned char>(bytes[i]);
-    if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
-      out += static_cast<char>(c);
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += hex;
-    }
-  }
-  return out + "\"";
-}
-
-std::string Escape(const std::string& text) { return Escape(text.data(), text.size()); }
 
 // A fixed-size text field: all of its bytes, so unterminated fields show too.
 template <size_t N>

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "cVst3Host.h"
+#include "ReportText.h"
 
 namespace {
 
@@ -31,20 +32,6 @@ constexpr int32_t kBlock = 512;
 constexpr int32_t kRenderFrames = 66150;  // 1.5 s; not a whole number of blocks on purpose
 constexpr int32_t kRenderPrograms[] = {0, 36, 19, 55, 63};
 
-std::string Escape(const std::string& text) {
-  std::string out = "\"";
-  for (const char byte : text) {
-    const auto c = static_cast<unsigned char>(byte);
-    if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
-      out += static_cast<char>(c);
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += hex;
-    }
-  }
-  return out + "\"";
-}
 
 template <typename T>
 std::string Text(const T& field) {
