@@ -59,7 +59,11 @@ tresult PLUGIN_API cVst3Factory::getClassInfo(int32 index, PClassInfo* info) {
   return kResultOk;
 }
 
-tresult PLUGIN_API cVst3Factory::getClassInfo2(int32 index, PClassInfo2* info) {
+namespace {
+
+// PClassInfo2 and PClassInfoW hold the same fields, in bytes or UTF-16.
+template <class tInfo>
+tresult FillClassInfo(int32 index, tInfo* info) {
   if (!info || index < 0 || index >= kNumClasses) return kInvalidArgument;
   std::memcpy(info->cid, kAudioEffectClassId.data(), sizeof info->cid);
   info->cardinality = PClassInfo::kManyInstances;
@@ -73,18 +77,12 @@ tresult PLUGIN_API cVst3Factory::getClassInfo2(int32 index, PClassInfo2* info) {
   return kResultOk;
 }
 
+}  // namespace
+
+tresult PLUGIN_API cVst3Factory::getClassInfo2(int32 index, PClassInfo2* info) { return FillClassInfo(index, info); }
+
 tresult PLUGIN_API cVst3Factory::getClassInfoUnicode(int32 index, PClassInfoW* info) {
-  if (!info || index < 0 || index >= kNumClasses) return kInvalidArgument;
-  std::memcpy(info->cid, kAudioEffectClassId.data(), sizeof info->cid);
-  info->cardinality = PClassInfo::kManyInstances;
-  CopyText(info->category, Vst::kVstAudioEffectClass);
-  CopyText(info->name, kProductName);
-  info->classFlags = 0;
-  CopyText(info->subCategories, kSubCategories);
-  CopyText(info->vendor, kVendorName);
-  CopyText(info->version, kClassVersion);
-  CopyText(info->sdkVersion, kSdkVersion);
-  return kResultOk;
+  return FillClassInfo(index, info);
 }
 
 tresult PLUGIN_API cVst3Factory::createInstance(FIDString cid, FIDString interfaceId, void** obj) {
