@@ -101,6 +101,10 @@ class cReverbCore {
   // Refuses (false) anything truncated, foreign, corrupt or out of range, and
   // then changes nothing.
   bool LoadState(std::span<const uint8_t> data);
+  // What a VST 2.x host saved of the VST 2.x build (its bank of programs, see
+  // Vst2Bank.cpp), for formats that take over its projects; false, changing
+  // nothing, for anything else.
+  bool LoadVst2State(std::span<const uint8_t> data);
 
   // ---- lifecycle [control, not while the audio thread renders] ----------------
   // Allocates the network once; false when memory is short.

@@ -176,8 +176,16 @@ tresult PLUGIN_API cVst3Effect::setActive(TBool state) {
 
 tresult cVst3Effect::SetComponentState(IBStream* state) {
   if (!state) return kInvalidArgument;
-  // One byte more than a state holds, to notice a stream that goes on.
-  std::array<uint8_t, cReverbCore::kStateSize + 1> bytes{};
+  // Our own state, or the bank a VST 2.x host saved of the VST 2.x build, which
+  // hosts hand over when this class takes its place in an old project. Banks
+  // are a few kilobytes; a stream that goes on beyond the limit is neither.
+  constexpr size_t kLimit = 1 << 16;
+  std::vector<uint8_t> bytes;
+  try {
+    bytes.resize(kLimit + 1);
+  } catch (const std::bad_alloc&) {
+    return kOutOfMemory;
+  }
   size_t total = 0;
   while (total < bytes.size()) {
     int32 moved = 0;
@@ -185,7 +193,8 @@ tresult cVst3Effect::SetComponentState(IBStream* state) {
       break;
     total += static_cast<size_t>(moved);
   }
-  if (!m_Core.LoadState(std::span<const uint8_t>(bytes.data(), total))) return kInvalidArgument;
+  const std::span<const uint8_t> read(bytes.data(), total);
+  if (total > kLimit || !(m_Core.LoadState(read) || m_Core.LoadVst2State(read))) return kInvalidArgument;
   m_PendingProgram = -1;
   return kResultOk;
 }

@@ -96,3 +96,73 @@ TEST(Vst3State, RefusesBadStateAndKeepsTheSettings) {
 }
 
 }  // namespace
+
+namespace {
+
+void PutBig(std::vector<char>& out, uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>(v >> shift));
+}
+
+// What a VST 2.x host saves of the VST 2.x build (its bank, behind the block
+// VST3 hosts add), read through the effect's own entries.
+std::vector<char> Vst2HostBank(nimbohost::cHostedEffect& vst2, int32_t current) {
+  std::vector<char> bank;
+  for (const char* tag : {"VstW"}) bank.insert(bank.end(), tag, tag + 4);
+  for (uint32_t v : {8u, 1u, 0u}) PutBig(bank, v);
+  bank.insert(bank.end(), {'C', 'c', 'n', 'K'});
+  PutBig(bank, 0);  // size: readers do not rely on it
+  bank.insert(bank.end(), {'F', 'x', 'B', 'k'});
+  for (uint32_t v : {2u, 0xB45C2E01u, 410u, 64u, static_cast<uint32_t>(current)}) PutBig(bank, v);
+  bank.insert(bank.end(), 124, '\0');
+  for (int32_t program = 0; program < kNumPrograms; ++program) {
+    vst2.Dispatch(effSetProgram, 0, program);
+    bank.insert(bank.end(), {'C', 'c', 'n', 'K'});
+    PutBig(bank, 0);
+    bank.insert(bank.end(), {'F', 'x', 'C', 'k'});
+    for (uint32_t v : {1u, 0xB45C2E01u, 410u, 18u}) PutBig(bank, v);
+    std::string name = vst2.ProgramName(program);
+    name.resize(28, '\0');
+    bank.insert(bank.end(), name.begin(), name.end());
+    for (int32_t id = 0; id < 18; ++id) {
+      const float v = vst2.GetParameter(id);
+      uint32_t bits;
+      std::memcpy(&bits, &v, 4);
+      PutBig(bank, bits);
+    }
+  }
+  vst2.Dispatch(effSetProgram, 0, current);
+  return bank;
+}
+
+}  // namespace
+
+// A project saved with the VST 2.x build opens with the VST3 one in its place:
+// the host hands over the bank it saved, and the mix sounds the same.
+TEST(Vst3State, TakesOverTheBankAVst2HostSaved) {
+  auto vst2 = RunningVst2();
+  ASSERT_TRUE(vst2);
+  vst2->Dispatch(effSetProgram, 0, 36);
+  vst2->SetParameter(15, 0.37f);  // an edit the project keeps
+  vst2->SetParameter(17, 1.0f);
+  vst2->Dispatch(effSetProgram, 0, 34);
+  vst2->SetParameter(1, 0.61f);
+  const std::vector<char> bank = Vst2HostBank(*vst2, 34);
+
+  auto plugin = NewPlugin();
+  ASSERT_TRUE(plugin);
+  ASSERT_EQ(LoadState(*plugin, bank, 7), kResultOk);
+  EXPECT_EQ(plugin->Normalized(kProgram), static_cast<float>(ProgramValue(34)));
+  for (int32_t id = 0; id < 18; ++id) EXPECT_EQ(static_cast<float>(plugin->Normalized(id)), vst2->GetParameter(id)) << id;
+  plugin->SetNormalized(kProgram, ProgramValue(36));
+  EXPECT_EQ(static_cast<float>(plugin->Normalized(15)), 0.37f);  // the edit of another program came along
+
+  vst2->Dispatch(effSetProgram, 0, 36);
+  plugin->Setup(44100.0, 512);
+  plugin->SetActive(true);
+  plugin->SetProcessing(true);
+  const sStereo in = TestInput(20000);
+  EXPECT_TRUE(BitIdentical(RenderVst3(*plugin, in, 512, {}), RenderVst2(*vst2, in, 512, {})));
+  std::vector<char> foreign = bank;
+  foreign[35] ^= 1;  // another plugin's unique ID
+  EXPECT_EQ(LoadState(*plugin, foreign), kInvalidArgument);
+}
