@@ -62,7 +62,7 @@ double cFDNengine::TailFrames(const sSoundValues& v, const float (&ratio)[kNumLi
   const double H = v.halflife, D = v.damping;
   const bool feedback = H > 0.0 && D > 0.0;
 
-  double longest = 0.0, ring = RingFrames(inverter), slowest = 0.0;  // slowest: least negative log2 gain per sample
+  double longest = 0.0, ring = RingFrames(inverter);
   double lines[kNumLines][3];  // length, all-pass coefficient, low-pass coefficient
   for (int i = 0; i < kNumLines; ++i) {
     const float length = LineLength(static_cast<float>(fs), static_cast<float>(base), ratio[i]);
@@ -77,7 +77,7 @@ double cFDNengine::TailFrames(const sSoundValues& v, const float (&ratio)[kNumLi
   ring += RingFrames(1.0 - highpass);
   if (!feedback) return longest + ring;  // each line sounds once
 
-  slowest = -INFINITY;
+  double slowest = -INFINITY;  // the least negative log2 gain per sample
   for (int b = 0; b <= kBands; ++b) {
     const double w = kPi * b / kBands;
     for (int i = 0; i < kNumLines; ++i) {

@@ -85,6 +85,7 @@ void cReverbCore::OnParameterChanged(int32_t id) {
     default:
       break;
   }
+  m_bTailDirty.store(true, std::memory_order_release);
   m_bCoefficientsDirty.store(true, std::memory_order_release);
 }
 
@@ -121,6 +122,7 @@ bool cReverbCore::SnapshotProgram(sProgram& program) const {
 }
 
 void cReverbCore::MarkAllDirty() {
+  m_bTailDirty.store(true, std::memory_order_release);
   m_bResetPending = true;
   m_bLengthsDirty = true;
   m_bModulationDirty = true;
@@ -217,6 +219,7 @@ float cReverbCore::ProgramValue(int32_t index, int32_t id) const {
 
 bool cReverbCore::Open(float sampleRate) {
   m_SampleRate = sampleRate;
+  m_bTailDirty.store(true, std::memory_order_release);
   if (!m_Engine.Open()) return false;
   m_bLengthsDirty = true;
   m_bModulationDirty = true;
@@ -295,14 +298,15 @@ void cReverbCore::RenderBypassFade(const float* inL, const float* inR, float* ou
 
 int64_t cReverbCore::TailFrames() const {
   if (Hold()) return kInfiniteTail;
-  sSoundValues values;
-  float ratio[kNumLines];
-  // No lock: hosts may ask from the audio thread. A copy torn by a concurrent
-  // change gives one estimate between the old and the new settings.
-  sProgram program;
-  CopyProgram(program, m_EditProgram);
-  values = program.values;
-  for (int i = 0; i < kNumLines; ++i) ratio[i] = program.lineRatio[i];
-  const double frames = std::ceil(cFDNengine::TailFrames(values, ratio, m_SampleRate.load()));
-  return frames < 1e15 ? static_cast<int64_t>(frames) : static_cast<int64_t>(1e15);
+  // Hosts may ask every block, from the audio thread: the bound is computed
+  // again only after a change. No lock: a copy torn by a concurrent change
+  // gives one estimate between the old and the new settings, and the change
+  // marks the bound stale once more.
+  if (m_bTailDirty.exchange(false, std::memory_order_acquire)) {
+    sProgram program;
+    CopyProgram(program, m_EditProgram);
+    const double frames = std::ceil(cFDNengine::TailFrames(program.values, program.lineRatio, m_SampleRate.load()));
+    m_Tail.store(frames < 1e15 ? static_cast<int64_t>(frames) : static_cast<int64_t>(1e15), std::memory_order_relaxed);
+  }
+  return m_Tail.load(std::memory_order_relaxed);
 }

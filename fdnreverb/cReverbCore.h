@@ -164,6 +164,10 @@ class cReverbCore {
   float m_StateLow[kNumParameters] = {};
   float m_StateHigh[kNumParameters] = {};
 
+  // The last tail bound, until a change makes it stale.
+  mutable std::atomic<bool> m_bTailDirty{true};
+  mutable std::atomic<int64_t> m_Tail{0};
+
   std::atomic<bool> m_bBypass{false};
   float m_BypassMix = 0.0f;  // audio thread: 0 processed .. 1 input
 };

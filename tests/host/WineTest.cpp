@@ -179,3 +179,16 @@ TEST(WindowsBuildsUnderWine, Win64ClapAnswersAndSoundsLikeLinux) {
   const sReport onWindows = WineReport("win64-clap", NIMBOHALL_WINE64, NIMBOHALL_WIN64_CLAPHOST, NIMBOHALL_WIN64_CLAP);
   Compare("win64-clap", onLinux, onWindows);
 }
+
+// The 64-bit Windows VST3 bundle through the VST3 report host: module, factory
+// and class infos, buses, parameter infos, texts both ways, programs, state
+// and sound as on Linux.
+TEST(Vst3UnderWine, Win64BundleAnswersAndSoundsLikeLinux) {
+  const fs::path work = fs::path(NIMBOHALL_WINE_WORK);
+  fs::create_directories(work);
+  const sReport onLinux = LinuxReport(work, NIMBOHALL_VST3REPORT_PATH, NIMBOHALL_VST3_BUNDLE);
+  const sReport onWindows = WineReport("win64-vst3", NIMBOHALL_WINE64, NIMBOHALL_WIN64_VST3_HOST, NIMBOHALL_WIN64_VST3_BUNDLE);
+  ASSERT_GT(onLinux.lines.size(), 100u);
+  ASSERT_FALSE(onLinux.audio.empty());
+  Compare("win64-vst3", onLinux, onWindows);
+}

@@ -150,7 +150,7 @@ std::vector<float> Render(nimbohost::cVst3Plugin& plugin, int32_t program, std::
       audio.push_back(buffers.Output(1)[i]);
     }
   }
-  std::fprintf(out, "render program %d frames %d tail=%u\n", program, kRenderFrames,
+  std::fprintf(out, "render program=%d frames=%d tail=%u\n", program, kRenderFrames,
                plugin.Processor()->getTailSamples());
   return audio;
 }
