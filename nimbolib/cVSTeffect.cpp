@@ -135,9 +135,19 @@ void VSTCALLBACK cVSTeffect::ProcessReplacingProc(AEffect* record, float** input
   // Counted before the state is read: effClose waits for every caller to leave,
   // including one still spinning for the lock.
   effect->m_AudioCallers.fetch_add(1);
-  if (!effect->m_bDisabled && effect->m_bOpened && !effect->m_bClosing)
+  if (effect->m_bDisabled)
+    effect->WriteSilence(outputs, sampleFrames);
+  else if (effect->m_bOpened && !effect->m_bClosing)
     effect->ProcessBlock(inputs, outputs, sampleFrames);
   effect->m_AudioCallers.fetch_sub(1, std::memory_order_release);
+}
+
+void cVSTeffect::WriteSilence(float** outputs, int32_t sampleFrames) {
+  // A replacing host would otherwise play whatever its buffers held before.
+  if (!outputs || sampleFrames <= 0) return;
+  const int32_t numOut = std::clamp(m_Effect.record.numOutputs, 0, 8);
+  for (int32_t c = 0; c < numOut; ++c)
+    if (outputs[c]) std::fill(outputs[c], outputs[c] + sampleFrames, 0.0f);
 }
 
 void cVSTeffect::ProcessBlock(float** inputs, float** outputs, int32_t sampleFrames) {

@@ -114,6 +114,8 @@ class cVSTeffect {
   intptr_t Dispatch(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt);
   bool QueueEvents(const VstEvents* events);
   void ProcessBlock(float** inputs, float** outputs, int32_t sampleFrames);
+  // [audio] Zeros in every output the record declares: what a disabled effect plays.
+  void WriteSilence(float** outputs, int32_t sampleFrames);
   void FillParameterProperties(int32_t index, VstParameterProperties* properties) const;
   int32_t NumParameters() const { return static_cast<int32_t>(m_Parameters.size()); }
 

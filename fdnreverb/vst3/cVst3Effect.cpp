@@ -107,20 +107,22 @@ uint32 PLUGIN_API cVst3Effect::release() {
 
 // ---- IPluginBase -----------------------------------------------------------------------
 
+// Hosts initialize this object once as component and once more as controller,
+// and may terminate and initialize either role again. The network is made at
+// the first initialize and kept until the object goes, so a terminated object
+// can be initialized again with its settings.
 tresult PLUGIN_API cVst3Effect::initialize(FUnknown*) {
-  // Hosts that meet the controller in the component may initialize it once more.
-  if (m_bInitialized) return kResultFalse;
-  if (!m_Core.Open(static_cast<float>(m_SampleRate))) return kOutOfMemory;
-  m_bInitialized = true;
+  if (m_Initializations == 0 && !m_Core.Open(static_cast<float>(m_SampleRate))) return kOutOfMemory;
+  ++m_Initializations;
   return kResultOk;
 }
 
 tresult PLUGIN_API cVst3Effect::terminate() {
-  if (!m_bInitialized) return kResultOk;
-  m_bProcessing = false;
-  m_bActive = false;
-  m_Core.Close();
-  m_bInitialized = false;
+  if (m_Initializations == 0) return kResultFalse;
+  if (--m_Initializations == 0) {
+    m_bProcessing = false;
+    m_bActive = false;
+  }
   return kResultOk;
 }
 
@@ -162,7 +164,7 @@ tresult PLUGIN_API cVst3Effect::setActive(TBool state) {
     m_bActive = false;
     return kResultOk;
   }
-  if (!m_bInitialized) return kNotInitialized;
+  if (m_Initializations == 0) return kNotInitialized;
   ApplyPendingProgram();
   try {
     if (m_Silence.size() < static_cast<size_t>(m_MaxBlock)) m_Silence.assign(static_cast<size_t>(m_MaxBlock), 0.0f);

@@ -157,7 +157,7 @@ class cVst3Effect final : public cComponentFace,
 
   cReverbCore m_Core;
   std::atomic<vst3::uint32> m_RefCount{1};
-  bool m_bInitialized = false;
+  int32_t m_Initializations = 0;  // roles initialized and not yet terminated
 
   // Buses and processing set-up.
   std::atomic<vst3::Vst::SpeakerArrangement> m_InputArrangement{vst3::Vst::SpeakerArr::kStereo};

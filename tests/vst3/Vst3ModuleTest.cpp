@@ -115,8 +115,19 @@ TEST(Vst3Module, MakesOneObjectWithEveryInterface) {
   ASSERT_EQ(module->Factory()->createInstance(module->Classes()[0].info.cid, IComponent::iid.data(), &object),
             kResultOk);
   auto* component = static_cast<IComponent*>(object);
+  // Initialized as component and as controller; either role may be terminated and
+  // initialized again, and the effect lives until the last role is terminated.
   ASSERT_EQ(component->initialize(module->Host()), kResultOk);
-  EXPECT_NE(component->initialize(module->Host()), kResultOk);  // once is enough
+  ASSERT_EQ(component->initialize(module->Host()), kResultOk);
+  EXPECT_EQ(component->terminate(), kResultOk);
+  EXPECT_EQ(component->initialize(module->Host()), kResultOk);
+  EXPECT_EQ(component->terminate(), kResultOk);
+  auto processor = nimbohost::Query<IAudioProcessor>(component);
+  ProcessSetup setup{kRealtime, kSample32, 64, 48000.0};
+  EXPECT_EQ(processor->setupProcessing(setup), kResultOk);
+  EXPECT_EQ(component->setActive(true), kResultOk);  // still initialized by its other role
+  EXPECT_EQ(component->setActive(false), kResultOk);
+  processor = nimbohost::tRef<IAudioProcessor>();
   TUID controllerClass = {};
   EXPECT_NE(component->getControllerClassId(controllerClass), kResultOk);
 
@@ -133,6 +144,8 @@ TEST(Vst3Module, MakesOneObjectWithEveryInterface) {
   EXPECT_EQ(component->queryInterface(IConnectionPoint::iid.data(), &none), kNoInterface);
   EXPECT_EQ(none, nullptr);
   EXPECT_EQ(component->terminate(), kResultOk);
+  EXPECT_NE(component->terminate(), kResultOk);  // one more than initializations
+  EXPECT_EQ(component->setActive(true), kNotInitialized);
   identity = nimbohost::tRef<FUnknown>();
   EXPECT_EQ(component->release(), 0u);  // every reference handed out came back: this one was the last
 }

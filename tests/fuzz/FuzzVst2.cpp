@@ -1,7 +1,6 @@
-// libFuzzer target: the plugin's exported entry and its effect records under
-// arbitrary request sequences, as hostile a host as the interface allows;
-// then the CLAP entry (ClapFuzz.cpp) and the VST3 entry (FuzzVst3.cpp) under
-// the same input.
+// The VST 2.x entry under fuzz input: the plugin's exported entry and its
+// effect records under arbitrary request sequences, as hostile a host as the
+// interface allows.
 // Every buffer handed over is exactly as large as the request may write (so
 // the address sanitizer sees any byte beyond it); everything else is free:
 // opcodes 0..80 with any index, value and opt, parameter values including NaN
@@ -39,7 +38,7 @@ constexpr float kSaneLimit = 1e6f;
 constexpr float kPrefill = 777.0f;
 
 [[noreturn]] void Fail(const char* what, double detail = 0.0) {
-  std::fprintf(stderr, "nimbohall_fuzz: %s (%g)\n", what, detail);
+  std::fprintf(stderr, "nimbohall_fuzz (VST 2.x): %s (%g)\n", what, detail);
   std::abort();
 }
 
@@ -405,15 +404,8 @@ class cFuzzHost {
 
 }  // namespace
 
-// The same bytes drive the CLAP entry (ClapFuzz.cpp) and the VST3 entry (FuzzVst3.cpp) too.
-void FuzzClap(const uint8_t* data, size_t size);
-void FuzzVst3(const uint8_t* data, size_t size);
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+void FuzzVst2(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
   cFuzzHost host(in);
   host.Run();
-  FuzzClap(data, size);
-  FuzzVst3(data, size);
-  return 0;
 }
