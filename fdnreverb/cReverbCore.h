@@ -36,6 +36,9 @@ constexpr int32_t kBypassId = 18;
 constexpr int32_t kProgramChangeId = 19;
 
 constexpr int64_t kInfiniteTail = -1;
+// -150 dBFS: below it the input counts as silent and the network as died away,
+// far under any converter's noise.
+constexpr float kSleepLevel = 3.1622777e-8f;
 constexpr float kBypassRampSeconds = 0.01f;
 
 class cReverbCore {
@@ -119,6 +122,16 @@ class cReverbCore {
   // One stretch: pending reset and recomputation, then the frames. Inputs and
   // outputs may be the same buffers; nothing happens before Open.
   void Process(const float* inL, const float* inR, float* outL, float* outR, int32_t frames);
+  // The same for formats whose hosts let an effect sleep. Once the input has
+  // stayed below kSleepLevel ("Hold" on: whatever it is) and what the network
+  // could still send out has fallen below it too, the network is cleared and
+  // the effect sleeps: it writes zeros and only keeps the lines' clock running,
+  // so the sound that wakes it meets the modulation where it would have been.
+  // A sleeping "Hold" holds nothing. inputSilent: the host vouches for zeros.
+  // True when the stretch was written as zeros, asleep.
+  bool ProcessOrSleep(const float* inL, const float* inR, float* outL, float* outR, int32_t frames,
+                      bool inputSilent = false);
+  bool Asleep() const { return m_bAsleep; }  // [audio]
 
   // ---- what hosts ask [any thread] ---------------------------------------------
   bool Hold() const { return nimbo::LoadShared(m_Hold) != 0; }
@@ -140,6 +153,9 @@ class cReverbCore {
   void EndEdit();
   // Offset of the parameter's field in a program record; -1 for the switches.
   ptrdiff_t ProgramFieldOffset(int32_t id) const;
+  // Pending reset and recomputation; false when there is nothing to render.
+  bool BeginStretch(int32_t frames);
+  void Render(const float* inL, const float* inR, float* outL, float* outR, int32_t frames, bool hold);
   void RenderBypassFade(const float* inL, const float* inR, float* outL, float* outR, int32_t frames, bool hold);
 
   cFDNengine m_Engine;
@@ -170,4 +186,9 @@ class cReverbCore {
 
   std::atomic<bool> m_bBypass{false};
   float m_BypassMix = 0.0f;  // audio thread: 0 processed .. 1 input
+
+  // [audio] Sleep: frames of silent input since the network was last measured.
+  bool m_bAsleep = false;
+  uint32_t m_QuietFrames = 0;
+  uint32_t m_MeasureInterval = 0;
 };

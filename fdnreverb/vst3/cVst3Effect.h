@@ -166,6 +166,8 @@ class cVst3Effect final : public cComponentFace,
   std::atomic<bool> m_bActive{false};
   std::atomic<bool> m_bProcessing{false};
   std::vector<float> m_Silence;  // stands in for a missing input; sized at activation
+  bool m_bInputSilent = false;    // [audio] the host flags this block's input as zeros
+  bool m_bAllZeros = false;       // [audio] every stretch of this block was written asleep
 
   // [audio] Where process() stands in each input queue.
   struct sCursor {
