@@ -87,6 +87,7 @@ void cReverbCore::OnParameterChanged(int32_t id) {
   }
   m_bTailDirty.store(true, std::memory_order_release);
   m_bCoefficientsDirty.store(true, std::memory_order_release);
+  m_ValueChanges.fetch_add(1, std::memory_order_release);
 }
 
 void cReverbCore::ValueText(int32_t id, float plain, char (&text)[kValueTextSize]) const {
@@ -127,6 +128,7 @@ void cReverbCore::MarkAllDirty() {
   m_bLengthsDirty = true;
   m_bModulationDirty = true;
   m_bCoefficientsDirty.store(true, std::memory_order_release);
+  m_ValueChanges.fetch_add(1, std::memory_order_release);
 }
 
 void cReverbCore::SetProgram(int32_t index) {

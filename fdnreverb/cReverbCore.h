@@ -139,8 +139,14 @@ class cReverbCore {
   int64_t TailFrames() const;
   // Passes the input through, fading over kBypassRampSeconds; the network is
   // cleared once the fade is done, so the tail does not come back later.
-  void SetBypass(bool on) { m_bBypass.store(on, std::memory_order_relaxed); }
+  void SetBypass(bool on) {
+    m_bBypass.store(on, std::memory_order_relaxed);
+    m_ValueChanges.fetch_add(1, std::memory_order_release);
+  }
   bool Bypassed() const { return m_bBypass.load(std::memory_order_relaxed); }
+  // Grows with every change of a value, the bypass or the program (wrapping);
+  // a host's view taken at one count is up to date while the count stays.
+  uint32_t ValueChanges() const { return m_ValueChanges.load(std::memory_order_acquire); }
 
  private:
   void SetupParameters();
@@ -185,6 +191,7 @@ class cReverbCore {
   mutable std::atomic<int64_t> m_Tail{0};
 
   std::atomic<bool> m_bBypass{false};
+  std::atomic<uint32_t> m_ValueChanges{0};
   float m_BypassMix = 0.0f;  // audio thread: 0 processed .. 1 input
 
   // [audio] Sleep: frames of silent input since the network was last measured.

@@ -381,7 +381,10 @@ void cVst3Effect::Render(const float* inL, const float* inR, float* outL, float*
 }
 
 void cVst3Effect::ReportChanges(Vst::IParameterChanges* changes) {
-  if (!changes) return;
+  // Nothing changed since the last look, nothing to compare (a pending program change counts as a change).
+  const uint32_t count = m_Core.ValueChanges();
+  if (!changes || (count == m_ReportedChanges && m_PendingProgram.load(std::memory_order_relaxed) < 0)) return;
+  m_ReportedChanges = count;
   for (int32_t id = 0; id < kNumVst3Parameters; ++id) {
     const float now = CurrentNormalized(id);
     std::atomic<float>& known = m_HostView[static_cast<size_t>(id)];

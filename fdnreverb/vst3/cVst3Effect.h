@@ -184,6 +184,7 @@ class cVst3Effect final : public cComponentFace,
   // The normalized value the host last knew of each ID; a difference is reported.
   std::array<std::atomic<float>, kNumVst3Parameters> m_HostView{};
   std::atomic<int32_t> m_PendingProgram{-1};
+  uint32_t m_ReportedChanges = ~0u;  // [audio] the core's change count ReportChanges last compared at
   vst3::Vst::UnitID m_SelectedUnit = vst3::Vst::kRootUnitId;
 
   // Fixed at construction: what getParameterInfo describes.
