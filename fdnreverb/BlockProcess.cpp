@@ -286,8 +286,8 @@ struct cFDNengine::sKernel {
     }
 
     if constexpr (kMod) {
-      read[0] = modRead.template Lane<0>(), read[1] = modRead.template Lane<1>();
-      read[2] = modRead.template Lane<2>(), read[3] = modRead.template Lane<3>();
+      read[0] = modRead.Lane<0>(), read[1] = modRead.Lane<1>();
+      read[2] = modRead.Lane<2>(), read[3] = modRead.Lane<3>();
     }
     for (int i = 0; i < kNumLines; ++i) {
       e.m_ReadIndex[i] = read[i] & kDelayMask;
@@ -316,9 +316,8 @@ constexpr std::array<cFDNengine::KernelFn, sizeof...(I)> cFDNengine::MakeKernels
 const std::array<cFDNengine::KernelFn, 32> cFDNengine::kKernels = MakeKernels(std::make_index_sequence<32>());
 static_assert(kModeModulation == 1 && kModeSaturation == 2 && kModeFeedback == 4);
 
-void cFDNengine::Process(const float* inL, const float* inR, float* outL, float* outR, int32_t frames, bool hold) {
-  if (!m_bReady || frames <= 0) return;
-  const uint32_t mode = (m_ModeFlags & 7u) | (hold ? 8u : 0u);
+template <class F>
+void cFDNengine::ControlLoop(int32_t frames, F&& run) {
   int32_t pos = 0;
   while (pos < frames) {
     if (m_ControlCountdown == 0) {
@@ -329,9 +328,62 @@ void cFDNengine::Process(const float* inL, const float* inR, float* outL, float*
     bool near = true;
     for (float inc : m_ModIncrement) near = near && inc > -1.0f && inc < 1.0f;
     const int32_t n = std::min(static_cast<int32_t>(m_ControlCountdown), frames - pos);
-    kKernels[mode | (near ? 16u : 0u)](*this, inL, inR, outL, outR, pos, n);
+    run(pos, n, near);
     m_ControlCountdown -= static_cast<uint32_t>(n);
     m_LfoPhase += static_cast<float>(n) * m_LfoIncrement;
     pos += n;
+  }
+}
+
+void cFDNengine::Process(const float* inL, const float* inR, float* outL, float* outR, int32_t frames, bool hold) {
+  if (!m_bReady || frames <= 0) return;
+  const uint32_t mode = (m_ModeFlags & 7u) | (hold ? 8u : 0u);
+  ControlLoop(frames, [&](int32_t first, int32_t count, bool near) {
+    kKernels[mode | (near ? 16u : 0u)](*this, inL, inR, outL, outR, first, count);
+  });
+}
+
+void cFDNengine::Rest(int32_t frames, bool hold) {
+  if (!m_bReady || frames <= 0) return;
+  ControlLoop(frames, [&](int32_t, int32_t count, bool near) { RestRun(count, hold, near); });
+}
+
+// The kernels' clock alone, in the same operations, so the positions and the
+// damping coefficients come out bit for bit as if the frames had been rendered.
+void cFDNengine::RestRun(int32_t count, bool hold, bool near) {
+  using V = sVec4;
+  const uint32_t n = static_cast<uint32_t>(count);
+  if (m_ModeFlags & kModeModulation) {
+    sInt4 modRead = sInt4::Set(m_ReadIndex[0] & kDelayMask, m_ReadIndex[1] & kDelayMask, m_ReadIndex[2] & kDelayMask,
+                               m_ReadIndex[3] & kDelayMask);
+    const sInt4 mask = sInt4::Fill(kDelayMask), one = sInt4::Fill(1);
+    const V increment = V::Load(m_ModIncrement);
+    V frac = V::Load(m_ReadFrac);
+    for (uint32_t k = 0; k < n; ++k) {
+      const V s = frac + increment;
+      sInt4 step;
+      frac = s - (near ? FloorNear(s, step) : Floor(s, step));
+      modRead = ((modRead + step) & mask) + one;
+    }
+    frac.Store(m_ReadFrac);
+    m_ReadIndex[0] = modRead.Lane<0>() & kDelayMask, m_ReadIndex[1] = modRead.Lane<1>() & kDelayMask;
+    m_ReadIndex[2] = modRead.Lane<2>() & kDelayMask, m_ReadIndex[3] = modRead.Lane<3>() & kDelayMask;
+  } else {
+    for (uint32_t& read : m_ReadIndex) read = (read + n) & kDelayMask;
+  }
+  const uint32_t write = (m_WriteIndex[0] + n) & kDelayMask;
+  for (uint32_t& w : m_WriteIndex) w = write;
+  if (m_ModeFlags & kModeFeedback) {
+    // The glide settles on a fixed point; once there, further frames change nothing.
+    const V target = V::Load(hold ? m_HoldDampTarget : m_DampTarget);
+    V coef = V::Load(m_DampCoef);
+    alignas(16) float before[kNumLines], after[kNumLines];
+    for (uint32_t k = 0; k < n; ++k) {
+      coef.Store(before);
+      Glide(target, coef);
+      coef.Store(after);
+      if (std::equal(before, before + kNumLines, after)) break;
+    }
+    coef.Store(m_DampCoef);
   }
 }

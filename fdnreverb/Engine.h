@@ -57,6 +57,16 @@ class cFDNengine {
   NIMBO_ALIGNED_ENTRY void Process(const float* inL, const float* inR, float* outL, float* outR, int32_t frames,
                                    bool hold);
 
+  // Resting: what the network could still send to the outputs (the largest
+  // sample its lines will read or its filters hold, times the largest output
+  // gain, at least 1), and how many samples back the lines may read.
+  float NetworkLevel(uint32_t& reach) const;
+  // Clears the signal, not the clock: positions, oscillator and damping glide run on.
+  void ClearSignal();
+  // Advances the clock by frames exactly as Process would, computing no
+  // signal: a network that holds silence, at a small part of the cost.
+  NIMBO_ALIGNED_ENTRY void Rest(int32_t frames, bool hold);
+
  private:
   friend class cEngineProbe;  // white-box tests
 
@@ -66,6 +76,11 @@ class cFDNengine {
   template <size_t... I>
   static constexpr std::array<KernelFn, sizeof...(I)> MakeKernels(std::index_sequence<I...>);
   static const std::array<KernelFn, 32> kKernels;
+
+  // The control-rate loop both Process and Rest run: run(first, count, near) between boundaries.
+  template <class F>
+  void ControlLoop(int32_t frames, F&& run);
+  void RestRun(int32_t count, bool hold, bool near);
 
   void ComputeDelayLengths(float fs, float baseDelay, const float (&ratio)[kNumLines]);
   void ComputeFeedbackMatrix(int32_t plane, float rot1, float rot2);

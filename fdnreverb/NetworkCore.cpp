@@ -140,3 +140,34 @@ void cFDNengine::ComputeFeedbackMatrix(int32_t plane, float rot1, float rot2) {
   for (int i = 0; i < kNumLines; ++i)
     for (int j = 0; j < kNumLines; ++j) m_FeedbackMatrix[i][j] = static_cast<float>(F[i][j]);
 }
+
+float cFDNengine::NetworkLevel(uint32_t& reach) const {
+  reach = 0;
+  if (!m_bReady) return 0.0f;
+  float peak = 0.0f;
+  for (int i = 0; i < kNumLines; ++i) {
+    // What the read may still reach: its distance now, or the farthest the modulation takes it.
+    const uint32_t distance = (m_WriteIndex[i] - m_ReadIndex[i]) & kDelayMask;
+    const float swing = std::min(m_DelayLength[i] * (1.0f + std::fabs(m_ModDepth[i])), kMaxDelaySamples);
+    const uint32_t back = std::min<uint32_t>(std::max(distance, static_cast<uint32_t>(swing)) + 2, kDelayBufferSize);
+    reach = std::max(reach, back);
+    const float* line = m_DelayBuffer[i].get();
+    for (uint32_t k = 1; k <= back; ++k) peak = std::max(peak, std::fabs(line[(m_WriteIndex[i] - k) & kDelayMask]));
+    for (float x : {m_LineAllpassState[i], m_InvertState[i], m_DampState[i], m_HighpassState[i], m_SatPostState[i],
+                    m_SatPreState[i] * m_InvDrive})
+      peak = std::max(peak, std::fabs(x));
+  }
+  float gain = 1.0f;
+  for (int c = 0; c < 2; ++c)
+    for (int i = 0; i < kNumLines; ++i) gain = std::max({gain, std::fabs(m_OutGain[c][i]), std::fabs(m_HoldOutGain[c][i])});
+  return peak * gain;
+}
+
+void cFDNengine::ClearSignal() {
+  if (!m_bReady) return;
+  for (int i = 0; i < kNumLines; ++i) {
+    std::fill_n(m_DelayBuffer[i].get(), kDelayBufferSize + 1, 0.0f);
+    m_DampState[i] = m_HighpassState[i] = m_InvertState[i] = m_LineAllpassState[i] = 0.0f;
+    m_SatPreState[i] = m_SatPostState[i] = 0.0f;
+  }
+}

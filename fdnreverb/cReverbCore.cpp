@@ -87,6 +87,7 @@ void cReverbCore::OnParameterChanged(int32_t id) {
   }
   m_bTailDirty.store(true, std::memory_order_release);
   m_bCoefficientsDirty.store(true, std::memory_order_release);
+  m_ValueChanges.fetch_add(1, std::memory_order_release);
 }
 
 void cReverbCore::ValueText(int32_t id, float plain, char (&text)[kValueTextSize]) const {
@@ -127,6 +128,7 @@ void cReverbCore::MarkAllDirty() {
   m_bLengthsDirty = true;
   m_bModulationDirty = true;
   m_bCoefficientsDirty.store(true, std::memory_order_release);
+  m_ValueChanges.fetch_add(1, std::memory_order_release);
 }
 
 void cReverbCore::SetProgram(int32_t index) {
@@ -236,8 +238,8 @@ void cReverbCore::SetSampleRate(float sampleRate) {
 
 // ---- audio --------------------------------------------------------------------------
 
-void cReverbCore::Process(const float* inL, const float* inR, float* outL, float* outR, int32_t frames) {
-  if (!m_Engine.IsReady() || frames < 0) return;
+bool cReverbCore::BeginStretch(int32_t frames) {
+  if (!m_Engine.IsReady() || frames < 0) return false;
   // Reset first, then coefficients: the reset uses the delays in force before the update.
   if (m_bResetPending.exchange(false)) m_Engine.ResetNetwork(LoadShared(m_KeepTail) != 0);
   if (m_bCoefficientsDirty.exchange(false, std::memory_order_acquire)) {
@@ -253,8 +255,14 @@ void cReverbCore::Process(const float* inL, const float* inR, float* outL, float
       m_bCoefficientsDirty.store(true, std::memory_order_release);
     }
   }
-  if (frames == 0) return;
-  const bool hold = LoadShared(m_Hold) != 0;
+  return frames > 0;
+}
+
+void cReverbCore::Process(const float* inL, const float* inR, float* outL, float* outR, int32_t frames) {
+  if (BeginStretch(frames)) Render(inL, inR, outL, outR, frames, LoadShared(m_Hold) != 0);
+}
+
+void cReverbCore::Render(const float* inL, const float* inR, float* outL, float* outR, int32_t frames, bool hold) {
   const bool bypass = m_bBypass.load(std::memory_order_relaxed);
   if (!bypass && m_BypassMix == 0.0f) {
     m_Engine.Process(inL, inR, outL, outR, frames, hold);
@@ -264,6 +272,54 @@ void cReverbCore::Process(const float* inL, const float* inR, float* outL, float
   } else {
     RenderBypassFade(inL, inR, outL, outR, frames, hold);
   }
+}
+
+namespace {
+
+bool Quiet(const float* x, int32_t frames) {
+  for (int32_t k = 0; k < frames; ++k)
+    if (!(std::fabs(x[k]) <= kSleepLevel)) return false;
+  return true;
+}
+
+}  // namespace
+
+bool cReverbCore::ProcessOrSleep(const float* inL, const float* inR, float* outL, float* outR, int32_t frames,
+                                 bool inputSilent) {
+  if (!BeginStretch(frames)) return frames == 0 && m_bAsleep;
+  const bool hold = LoadShared(m_Hold) != 0;
+  if (m_bBypass.load(std::memory_order_relaxed) || m_BypassMix != 0.0f) {
+    // The fade and the bypass cost little; the network stays cleared while bypassed anyway.
+    m_bAsleep = false;
+    m_QuietFrames = 0;
+    Render(inL, inR, outL, outR, frames, hold);
+    return false;
+  }
+  const bool quiet = hold || inputSilent || (Quiet(inL, frames) && Quiet(inR, frames));
+  if (m_bAsleep && quiet) {
+    m_Engine.Rest(frames, hold);
+    std::fill_n(outL, frames, 0.0f);
+    std::fill_n(outR, frames, 0.0f);
+    return true;
+  }
+  m_bAsleep = false;
+  m_Engine.Process(inL, inR, outL, outR, frames, hold);
+  if (!quiet) {
+    m_QuietFrames = 0;
+    return false;
+  }
+  // The lines are measured once per span they can reach back, a few comparisons per frame.
+  m_QuietFrames += static_cast<uint32_t>(frames);
+  if (m_QuietFrames >= m_MeasureInterval) {
+    m_QuietFrames = 0;
+    uint32_t reach = 0;
+    if (m_Engine.NetworkLevel(reach) < kSleepLevel) {
+      m_Engine.ClearSignal();
+      m_bAsleep = true;
+    }
+    m_MeasureInterval = std::max<uint32_t>(reach, 4096);
+  }
+  return false;
 }
 
 void cReverbCore::RenderBypassFade(const float* inL, const float* inR, float* outL, float* outR, int32_t frames,

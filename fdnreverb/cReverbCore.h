@@ -36,6 +36,9 @@ constexpr int32_t kBypassId = 18;
 constexpr int32_t kProgramChangeId = 19;
 
 constexpr int64_t kInfiniteTail = -1;
+// -150 dBFS: below it the input counts as silent and the network as died away,
+// far under any converter's noise.
+constexpr float kSleepLevel = 3.1622777e-8f;
 constexpr float kBypassRampSeconds = 0.01f;
 
 class cReverbCore {
@@ -119,6 +122,16 @@ class cReverbCore {
   // One stretch: pending reset and recomputation, then the frames. Inputs and
   // outputs may be the same buffers; nothing happens before Open.
   void Process(const float* inL, const float* inR, float* outL, float* outR, int32_t frames);
+  // The same for formats whose hosts let an effect sleep. Once the input has
+  // stayed below kSleepLevel ("Hold" on: whatever it is) and what the network
+  // could still send out has fallen below it too, the network is cleared and
+  // the effect sleeps: it writes zeros and only keeps the lines' clock running,
+  // so the sound that wakes it meets the modulation where it would have been.
+  // A sleeping "Hold" holds nothing. inputSilent: the host vouches for zeros.
+  // True when the stretch was written as zeros, asleep.
+  bool ProcessOrSleep(const float* inL, const float* inR, float* outL, float* outR, int32_t frames,
+                      bool inputSilent = false);
+  bool Asleep() const { return m_bAsleep; }  // [audio]
 
   // ---- what hosts ask [any thread] ---------------------------------------------
   bool Hold() const { return nimbo::LoadShared(m_Hold) != 0; }
@@ -126,8 +139,14 @@ class cReverbCore {
   int64_t TailFrames() const;
   // Passes the input through, fading over kBypassRampSeconds; the network is
   // cleared once the fade is done, so the tail does not come back later.
-  void SetBypass(bool on) { m_bBypass.store(on, std::memory_order_relaxed); }
+  void SetBypass(bool on) {
+    m_bBypass.store(on, std::memory_order_relaxed);
+    m_ValueChanges.fetch_add(1, std::memory_order_release);
+  }
   bool Bypassed() const { return m_bBypass.load(std::memory_order_relaxed); }
+  // Grows with every change of a value, the bypass or the program (wrapping);
+  // a host's view taken at one count is up to date while the count stays.
+  uint32_t ValueChanges() const { return m_ValueChanges.load(std::memory_order_acquire); }
 
  private:
   void SetupParameters();
@@ -140,6 +159,9 @@ class cReverbCore {
   void EndEdit();
   // Offset of the parameter's field in a program record; -1 for the switches.
   ptrdiff_t ProgramFieldOffset(int32_t id) const;
+  // Pending reset and recomputation; false when there is nothing to render.
+  bool BeginStretch(int32_t frames);
+  void Render(const float* inL, const float* inR, float* outL, float* outR, int32_t frames, bool hold);
   void RenderBypassFade(const float* inL, const float* inR, float* outL, float* outR, int32_t frames, bool hold);
 
   cFDNengine m_Engine;
@@ -169,5 +191,11 @@ class cReverbCore {
   mutable std::atomic<int64_t> m_Tail{0};
 
   std::atomic<bool> m_bBypass{false};
+  std::atomic<uint32_t> m_ValueChanges{0};
   float m_BypassMix = 0.0f;  // audio thread: 0 processed .. 1 input
+
+  // [audio] Sleep: frames of silent input since the network was last measured.
+  bool m_bAsleep = false;
+  uint32_t m_QuietFrames = 0;
+  uint32_t m_MeasureInterval = 0;
 };

@@ -109,22 +109,31 @@ clap_process_status cClapReverb::Process(const clap_plugin_t* plugin, const clap
   const float* inR = input->channel_count >= 2 && input->data32[1] ? input->data32[1] : inL;
   float* outL = output->data32[0];
   float* outR = output->data32[1];
-  output->constant_mask = 0;
+  // Channels the host marks constant hold their first sample throughout.
+  const uint64_t used = input->channel_count >= 2 ? 3 : 1;
+  const bool silent = (input->constant_mask & used) == used && inL[0] == 0.0f && inR[0] == 0.0f;
 
   // Cut at the events' frames as the VST 2.x queue does: render up to an
   // event's frame, apply it, go on. Late or unsorted events apply at once.
+  bool zeros = true;
+  auto render = [&](uint32_t from, uint32_t to) {
+    zeros = self->m_Core.ProcessOrSleep(inL + from, inR + from, outL + from, outR + from,
+                                        static_cast<int32_t>(to - from), silent) && zeros;
+  };
   uint32_t pos = 0;
   for (uint32_t i = 0; i < count; ++i) {
     const clap_event_header_t* event = in->get(in, i);
     if (!event) continue;
     const uint32_t at = std::min(event->time, frames);
     if (at > pos) {
-      self->m_Core.Process(inL + pos, inR + pos, outL + pos, outR + pos, static_cast<int32_t>(at - pos));
+      render(pos, at);
       pos = at;
     }
     self->ApplyEvent(event);
   }
-  if (pos < frames) self->m_Core.Process(inL + pos, inR + pos, outL + pos, outR + pos, static_cast<int32_t>(frames - pos));
+  if (pos < frames) render(pos, frames);
+  output->constant_mask = zeros && frames > 0 ? 3 : 0;
+  if (self->m_Core.Asleep()) return CLAP_PROCESS_SLEEP;
   return self->m_Core.Hold() ? CLAP_PROCESS_CONTINUE : CLAP_PROCESS_TAIL;
 }
 

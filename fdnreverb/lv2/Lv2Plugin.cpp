@@ -75,7 +75,7 @@ void cLv2Reverb::Run(uint32_t frames) {
   uint32_t done = 0;
   do {
     const uint32_t n = std::min(frames - done, kMaxStretch);
-    m_Core.Process(m_InL + done, m_InR + done, m_OutL + done, m_OutR + done, static_cast<int32_t>(n));
+    m_Core.ProcessOrSleep(m_InL + done, m_InR + done, m_OutL + done, m_OutR + done, static_cast<int32_t>(n));
     done += n;
   } while (done < frames);
 }

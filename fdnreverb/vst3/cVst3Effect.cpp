@@ -277,6 +277,9 @@ tresult PLUGIN_API cVst3Effect::process(Vst::ProcessData& data) {
     inR = in->numChannels >= 2 && in->channelBuffers32[1] ? in->channelBuffers32[1] : inL;
   }
   const bool render = frames > 0 && outL && m_bActive.load(std::memory_order_relaxed) && m_Core.IsReady();
+  const uint64 used = in && in->numChannels >= 2 ? 3 : 1;
+  m_bInputSilent = !inL || (in->silenceFlags & used) == used;
+  m_bAllZeros = true;
   // A program change a control thread held up last block comes first.
   int32_t pending = m_PendingProgram.load();
   if (pending >= 0 && m_Core.TrySetProgram(pending)) m_PendingProgram.compare_exchange_strong(pending, -1);
@@ -288,7 +291,8 @@ tresult PLUGIN_API cVst3Effect::process(Vst::ProcessData& data) {
       float* samples = out->channelBuffers32[c];
       if (!samples) continue;
       if (!render) std::fill(samples, samples + frames, 0.0f);
-      if (std::all_of(samples, samples + frames, [](float s) { return s == 0.0f; })) silence |= uint64{1} << c;
+      // Asleep for the whole block, the effect wrote zeros without looking.
+      if ((render && m_bAllZeros && c < 2) || std::all_of(samples, samples + frames, [](float s) { return s == 0.0f; })) silence |= uint64{1} << c;
     }
     out->silenceFlags = silence;
   }
@@ -360,7 +364,8 @@ void cVst3Effect::RenderWithChanges(Vst::ProcessData& data, const float* inL, co
 
 void cVst3Effect::Render(const float* inL, const float* inR, float* outL, float* outR, int32_t from, int32_t frames) {
   if (inL) {
-    m_Core.Process(inL + from, inR + from, outL + from, outR + from, frames);
+    m_bAllZeros = m_Core.ProcessOrSleep(inL + from, inR + from, outL + from, outR + from, frames, m_bInputSilent) &&
+                  m_bAllZeros;
     return;
   }
   // No input bus: silence, in pieces as long as the silent buffer.
@@ -372,12 +377,16 @@ void cVst3Effect::Render(const float* inL, const float* inR, float* outL, float*
   }
   for (int32_t done = 0; done < frames; done += piece) {
     const int32_t n = std::min(piece, frames - done);
-    m_Core.Process(m_Silence.data(), m_Silence.data(), outL + from + done, outR + from + done, n);
+    m_bAllZeros = m_Core.ProcessOrSleep(m_Silence.data(), m_Silence.data(), outL + from + done, outR + from + done, n,
+                                        true) && m_bAllZeros;
   }
 }
 
 void cVst3Effect::ReportChanges(Vst::IParameterChanges* changes) {
-  if (!changes) return;
+  // Nothing changed since the last look, nothing to compare (a pending program change counts as a change).
+  const uint32_t count = m_Core.ValueChanges();
+  if (!changes || (count == m_ReportedChanges && m_PendingProgram.load(std::memory_order_relaxed) < 0)) return;
+  m_ReportedChanges = count;
   for (int32_t id = 0; id < kNumVst3Parameters; ++id) {
     const float now = CurrentNormalized(id);
     std::atomic<float>& known = m_HostView[static_cast<size_t>(id)];

@@ -166,6 +166,8 @@ class cVst3Effect final : public cComponentFace,
   std::atomic<bool> m_bActive{false};
   std::atomic<bool> m_bProcessing{false};
   std::vector<float> m_Silence;  // stands in for a missing input; sized at activation
+  bool m_bInputSilent = false;    // [audio] the host flags this block's input as zeros
+  bool m_bAllZeros = false;       // [audio] every stretch of this block was written asleep
 
   // [audio] Where process() stands in each input queue.
   struct sCursor {
@@ -182,6 +184,7 @@ class cVst3Effect final : public cComponentFace,
   // The normalized value the host last knew of each ID; a difference is reported.
   std::array<std::atomic<float>, kNumVst3Parameters> m_HostView{};
   std::atomic<int32_t> m_PendingProgram{-1};
+  uint32_t m_ReportedChanges = ~0u;  // [audio] the core's change count ReportChanges last compared at
   vst3::Vst::UnitID m_SelectedUnit = vst3::Vst::kRootUnitId;
 
   // Fixed at construction: what getParameterInfo describes.

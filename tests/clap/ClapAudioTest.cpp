@@ -1,6 +1,6 @@
 // The CLAP plugin's sound: bit for bit the VST 2.x build's, with parameter
-// changes at frame offsets; the bypass fade; the tail it reports; and an
-// audio thread that allocates nothing.
+// changes at frame offsets; sleep in silence; the bypass fade; the tail it
+// reports; and an audio thread that allocates nothing.
 #include <algorithm>
 #include <cstring>
 
@@ -92,6 +92,70 @@ TEST(ClapAudio, SoundsBitForBitLikeTheVst2BuildWithChangesAtFrameOffsets) {
   }
 }
 
+// Sound, silence until the plugin sleeps, sound again: bit for bit the VST 2.x
+// build until it sleeps, exact zeros while it does, within -140 dB of the VST
+// 2.x build's peak after it wakes (its oscillator ran on; -120 dB where the
+// saturation is on). "Hold" holding a
+// sound never sleeps.
+TEST(ClapAudio, SleepsInSilenceAndWakesToTheVst2Sound) {
+  constexpr uint32_t kBlock = 480, kSound = 24000, kSilence = 4 * 48000, kFrames = kSound + kSilence + kSound;
+  const sSignal signal(kSound);
+  std::vector<float> inL(kFrames), inR(kFrames);
+  for (uint32_t i = 0; i < kSound; ++i) {
+    inL[i] = inL[kFrames - kSound + i] = signal.left[i];
+    inR[i] = inR[kFrames - kSound + i] = signal.right[i];
+  }
+  for (int32_t program : {35, 36}) {
+    auto clap = NewClap();
+    auto vst2 = NewVst2();
+    const std::string key = std::to_string(program);
+    clap->PresetLoad()->from_location(clap->Plugin(), CLAP_PRESET_DISCOVERY_LOCATION_PLUGIN, nullptr, key.c_str());
+    vst2->Dispatch(effSetProgram, 0, program);
+    ASSERT_TRUE(clap->Activate(kSampleRate, kBlock));
+    vst2->Start(static_cast<float>(kSampleRate), kBlock);
+    std::vector<float> cl(kFrames), cr(kFrames), vl(kFrames), vr(kFrames);
+    uint32_t asleep = 0, sleeping = 0;  // first frame written asleep; blocks asleep
+    for (uint32_t pos = 0; pos < kFrames; pos += kBlock) {
+      const clap_process_status status = clap->Process(&inL[pos], &inR[pos], &cl[pos], &cr[pos], kBlock);
+      float* in[2] = {&inL[pos], &inR[pos]};
+      float* out[2] = {&vl[pos], &vr[pos]};
+      vst2->ProcessReplacing(in, out, kBlock);
+      if (status == CLAP_PROCESS_SLEEP) {
+        if (sleeping++ > 0) {
+          if (asleep == 0) asleep = pos;
+          EXPECT_TRUE(std::all_of(&cl[pos], &cl[pos] + kBlock, [](float x) { return x == 0.0f; })) << pos;
+        }
+        EXPECT_LT(pos, kFrames - kSound) << "program " << program << ": asleep with sound at the input";
+      } else {
+        EXPECT_EQ(status, CLAP_PROCESS_TAIL) << pos;
+      }
+    }
+    ASSERT_GT(asleep, kSound) << "program " << program << " never slept";
+    EXPECT_EQ(std::memcmp(cl.data(), vl.data(), asleep * sizeof(float)), 0) << "program " << program;
+    EXPECT_EQ(std::memcmp(cr.data(), vr.data(), asleep * sizeof(float)), 0) << "program " << program;
+    float peak = 0.0f, worst = 0.0f;
+    for (uint32_t i = 0; i < kFrames; ++i) {
+      peak = std::max({peak, std::fabs(vl[i]), std::fabs(vr[i])});
+      worst = std::max({worst, std::fabs(cl[i] - vl[i]), std::fabs(cr[i] - vr[i])});
+    }
+    // The saturation carries what the VST 2.x build's network still holds
+    // (dither, about -165 dBFS) into the new sound at up to -120 dB.
+    EXPECT_LE(worst, peak * (program == 36 ? 1e-6f : 1e-7f)) << "program " << program;
+    EXPECT_GT(*std::max_element(cl.begin() + kFrames - kSound, cl.end()), 0.01f) << "program " << program;
+  }
+
+  auto held = NewClap();
+  held->PresetLoad()->from_location(held->Plugin(), CLAP_PRESET_DISCOVERY_LOCATION_PLUGIN, nullptr, "36");
+  ASSERT_TRUE(held->Activate(kSampleRate, kBlock));
+  std::vector<float> l(kBlock), r(kBlock);
+  held->Process(signal.left.data(), signal.right.data(), l.data(), r.data(), kBlock);
+  held->Flush({{0, 16, 1.0}});
+  const std::vector<float> zeros(kBlock);
+  for (uint32_t pos = 0; pos < kSilence; pos += kBlock)
+    ASSERT_EQ(held->Process(zeros.data(), zeros.data(), l.data(), r.data(), kBlock), CLAP_PROCESS_CONTINUE) << pos;
+  EXPECT_GT(*std::max_element(l.begin(), l.end()), 1e-3f);
+}
+
 // Bypass fades to the input over 10 ms, stays exactly the input, and fades back
 // to a freshly cleared network; in between the output is always a mix of the two.
 TEST(ClapAudio, BypassFadesToTheInputAndBack) {
@@ -152,7 +216,8 @@ TEST(ClapAudio, ReportedTailCoversTheMeasuredDecay) {
         inL[i] = pos + i < kBurst ? static_cast<float>(seed >> 8) / 8388608.0f - 1.0f : 0.0f;
         inR[i] = -inL[i];
       }
-      ASSERT_EQ(clap->Process(inL.data(), inR.data(), outL.data(), outR.data(), kBlock), CLAP_PROCESS_TAIL);
+      const clap_process_status status = clap->Process(inL.data(), inR.data(), outL.data(), outR.data(), kBlock);
+      ASSERT_TRUE(status == CLAP_PROCESS_TAIL || status == CLAP_PROCESS_SLEEP) << status;
       for (uint32_t i = 0; i < kBlock; ++i)
         if (std::max(std::fabs(outL[i]), std::fabs(outR[i])) > 1e-5f) last = pos + i;
     }
@@ -160,7 +225,8 @@ TEST(ClapAudio, ReportedTailCoversTheMeasuredDecay) {
     if (program == 63) {
       clap->Flush({{0, 16, 1.0}});
       EXPECT_GE(clap->Tail()->get(clap->Plugin()), static_cast<uint32_t>(INT32_MAX));
-      EXPECT_EQ(clap->Process(inL.data(), inR.data(), outL.data(), outR.data(), kBlock), CLAP_PROCESS_CONTINUE);
+      // Asleep after the tail, it holds nothing and may sleep on; never "tail".
+      EXPECT_NE(clap->Process(inL.data(), inR.data(), outL.data(), outR.data(), kBlock), CLAP_PROCESS_TAIL);
     }
   }
 }
