@@ -19,6 +19,20 @@ nlohmann::json Rounded(const std::vector<float>& values, int decimals) {
   return array;
 }
 
+// Small values keep their digits: a tail 100 dB down is 1e-5 and less.
+nlohmann::json Significant(const std::vector<float>& values, int digits) {
+  nlohmann::json array = nlohmann::json::array();
+  for (float v : values) {
+    if (v == 0.0f) {
+      array.push_back(0.0);
+      continue;
+    }
+    const int decimals = digits - 1 - static_cast<int>(std::floor(std::log10(std::fabs(static_cast<double>(v)))));
+    array.push_back(Round(v, decimals));
+  }
+  return array;
+}
+
 // Levels that may be minus infinity ("no noise at all").
 nlohmann::json Level(double db) { return std::isfinite(db) ? nlohmann::json(Round(db, 2)) : nlohmann::json("-inf"); }
 
@@ -206,8 +220,8 @@ nlohmann::json AnalysisJson(const sAnalysis& a) {
     for (int o = 0; o < 2; ++o) {
       paths.push_back({{"input", sides[i]},
                        {"output", sides[o]},
-                       {"low", Rounded(a.waveform.low[i][o], 5)},
-                       {"high", Rounded(a.waveform.high[i][o], 5)}});
+                       {"low", Significant(a.waveform.low[i][o], 4)},
+                       {"high", Significant(a.waveform.high[i][o], 4)}});
     }
   }
   j["waveform"] = {{"column_s", a.waveform.columnSeconds}, {"paths", paths}};
@@ -215,7 +229,12 @@ nlohmann::json AnalysisJson(const sAnalysis& a) {
   const sFrequencyResponse& r = a.frequencyResponse;
   nlohmann::json responses = nlohmann::json::array();
   for (int i = 0; i < 2; ++i) {
-    for (int o = 0; o < 2; ++o) responses.push_back({{"input", sides[i]}, {"output", sides[o]}, {"db", Rounded(r.db[i][o], 2)}});
+    for (int o = 0; o < 2; ++o) {
+      responses.push_back({{"input", sides[i]},
+                           {"output", sides[o]},
+                           {"peak", Significant({r.peak[i][o]}, 4)[0]},
+                           {"db", Rounded(r.db[i][o], 2)}});
+    }
   }
   nlohmann::json responseFrequencies = nlohmann::json::array();
   for (double hz : r.frequenciesHz) responseFrequencies.push_back(Round(hz, 1));

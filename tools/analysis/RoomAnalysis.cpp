@@ -273,6 +273,8 @@ sAnalysis Analyze(const sImpulseResponses& responses, const sConditions& conditi
     sMagnitudeResponse response = MeasureMagnitudeResponse(paths[p], fs);
     result.frequencyResponse.frequenciesHz = std::move(response.frequenciesHz);
     result.frequencyResponse.db[p / 2][p % 2] = std::move(response.db);
+    const auto [lo, hi] = std::minmax_element(paths[p].begin(), paths[p].end());
+    if (lo != paths[p].end()) result.frequencyResponse.peak[p / 2][p % 2] = -*lo > *hi ? *lo : *hi;
   }
   return result;
 }

@@ -65,6 +65,7 @@ struct sWaveform {
 struct sFrequencyResponse {
   std::vector<double> frequenciesHz;
   std::array<std::array<std::vector<float>, 2>, 2> db;  // per path, dB re unity gain
+  std::array<std::array<float, 2>, 2> peak{};            // per path, the largest sample with its sign (polarity)
 };
 
 struct sAnalysis {
