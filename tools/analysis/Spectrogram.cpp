@@ -3,6 +3,7 @@
 #include <fftw3.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <memory>
 #include <numbers>
@@ -100,13 +101,13 @@ namespace nimboanalysis {
 sMagnitudeResponse MeasureMagnitudeResponse(std::span<const float> response, double sampleRate, size_t points) {
   sMagnitudeResponse result;
   const double highest = 0.5 * sampleRate;
-  const size_t n = response.size();
-  if (n < 2 || points < 2 || !(highest > kLowestHz)) return result;
+  if (response.size() < 2 || points < 2 || !(highest > kLowestHz)) return result;
+  const size_t n = std::bit_ceil(response.size());  // zero-padded: a size FFTW is fast at, whatever the length
   std::unique_ptr<double, sFftwFree> in(static_cast<double*>(fftw_malloc(sizeof(double) * n)));
   std::unique_ptr<fftw_complex, sFftwFree> out(static_cast<fftw_complex*>(fftw_malloc(sizeof(fftw_complex) * (n / 2 + 1))));
   std::unique_ptr<std::remove_pointer_t<fftw_plan>, sPlanDestroy> plan(
       fftw_plan_dft_r2c_1d(static_cast<int>(n), in.get(), out.get(), FFTW_ESTIMATE));
-  std::copy(response.begin(), response.end(), in.get());
+  std::fill_n(std::copy(response.begin(), response.end(), in.get()), n - response.size(), 0.0);
   fftw_execute(plan.get());
   const double binHz = sampleRate / static_cast<double>(n);
   const double halfWidth = std::pow(2.0, 1.0 / 48.0);

@@ -28,10 +28,6 @@ int64_t cTailEnd::Feed(const float* left, const float* right, int64_t start, int
   return std::clamp<int64_t>(End() - start, 0, frames);
 }
 
-}  // namespace nimborender
-
-namespace nimborender {
-
 namespace {
 constexpr double kWindowSeconds = 0.25;
 constexpr double kFloorBelowPeakDb = 150.0;

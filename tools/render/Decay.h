@@ -32,10 +32,6 @@ class cTailEnd {
   int64_t m_LastLoud = -1;
 };
 
-}  // namespace nimborender
-
-namespace nimborender {
-
 // How far an analysis response goes past the tail rule: on until the decay
 // reaches the float noise floor (150 dB below its peak, where single-precision
 // audio holds only rounding) or stops falling because it met the effect's own
