@@ -40,8 +40,20 @@ PAGE_CHECK = """(async () => {
   const brokenLinks = links.filter(h => !document.getElementById(h.slice(1)));
   const external = [...document.querySelectorAll('[src],[href]')]
     .map(e => e.getAttribute('src') || e.getAttribute('href')).filter(u => /^[a-z]+:/i.test(u));
+  // A click on "T30 mid" sorts the overview: numbers ascending, then the rows without one.
+  const header = [...document.querySelectorAll('table.overview th')].find(th => th.textContent.startsWith('T30'));
+  let sorts = false;
+  if (header) {
+    header.click();
+    const column = [...header.parentNode.children].indexOf(header);
+    const values = [...header.closest('table').tBodies[0].rows].map(r => r.children[column]?.dataset.value);
+    const numbers = values.filter(v => v !== undefined).map(Number);
+    const firstMissing = values.findIndex(v => v === undefined);
+    sorts = numbers.length > 1 && numbers.every((v, i) => i === 0 || numbers[i - 1] <= v) &&
+            (firstMissing < 0 || values.slice(firstMissing).every(v => v === undefined));
+  }
   return {sections: document.querySelectorAll('section').length, images: images.length, badImages,
-          audios: audios.length, badAudio, links: links.length, brokenLinks, external};
+          audios: audios.length, badAudio, links: links.length, brokenLinks, external, sorts};
 })()"""
 
 
@@ -157,6 +169,8 @@ def main(argv):
     failures += [f"audio did not load: {src}" for src in result["badAudio"]]
     failures += [f"overview link leads nowhere: {href}" for href in result["brokenLinks"]]
     failures += [f"not offline: {url}" for url in result["external"]]
+    if not result["sorts"]:
+        failures.append("a click on the T30 column does not sort the overview")
     if blank(shot):
         failures.append("the screenshot is blank")
     for failure in failures:

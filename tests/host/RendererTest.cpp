@@ -107,10 +107,15 @@ TEST(RenderMatchesDirectDriving, StereoFileThroughProgramAndSetting) {
   const sRun run = Render({"--program", "36", "--set-normalized", "Wet mix=0.3", "--block", "256",
                            (dir / "in.wav").string(), (dir / "out.wav").string()});
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, "");  // quiet when stderr is not a terminal
+  EXPECT_EQ(run.err, "");  // no progress bar when stderr is not a terminal
 
   const sAudio rendered = ReadAudio(dir / "out.wav");
+  float peak = 0.0f;
+  for (float v : rendered.samples) peak = std::max(peak, std::fabs(v));
+  char summary[256];
+  std::snprintf(summary, sizeof summary, "%s: program 36 \"Drum room L+mod+sat\", %.2f s, peak %.1f dBFS\n",
+                (dir / "out.wav").c_str(), static_cast<double>(rendered.Frames()) / 44100.0, 20.0 * std::log10(peak));
+  EXPECT_EQ(run.out, summary);
   EXPECT_EQ(rendered.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
   EXPECT_EQ(rendered.sampleRate, 44100);
   ASSERT_EQ(rendered.channels, 2);
@@ -166,6 +171,77 @@ TEST(RenderMatchesDirectDriving, ListShowsProgramsThenParametersInUtf8) {
   EXPECT_THAT(run.out, HasSubstr("    63  Init\n"));
   EXPECT_EQ(Line(run.out, "Halflife"), "16.00 \xC3\x97 base");
   EXPECT_EQ(Line(run.out, "Dr. Who"), "off");
+}
+
+// What --list shows, --set takes: program 6 stores a Damping of 5, beyond
+// the 0..1 a host can set, and keeps it (and its sound) when given back.
+TEST(RenderMatchesDirectDriving, ProgramsOwnValueOutsideTheRangeIsKept) {
+  cTempDir dir;
+  const sRun list = Render({"--program", "6", "--set", "Damping=5", "--set", "Halflife=7x", "--set", "Mod per=0,25",
+                            "--list"});
+  ASSERT_EQ(list.status, 0) << list.err;
+  EXPECT_THAT(Line(list.out, "Damping"), StartsWith("5.00  (the program's own value, beyond the 0.00 to 1.00"));
+  EXPECT_EQ(Line(list.out, "Halflife"), "7.00 \xC3\x97 base");
+  EXPECT_EQ(Line(list.out, "Mod per"), "250.0 ms");
+
+  const sAudio input = hosttest::TestSignal(44100, 0.3, 2);
+  hosttest::WriteAudio(dir / "in.wav", input);
+  const sRun run = Render({"--program", "It is Spring", "--set", "Damping=5.00", (dir / "in.wav").string(),
+                           (dir / "out.wav").string()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const sAudio rendered = ReadAudio(dir / "out.wav");
+  const sAudio direct = DriveDirectly(kPlugin, input, 512, rendered.Frames(),
+                                      [](nimbohost::cHostedEffect& e) { e.Dispatch(effSetProgram, 0, 6); });
+  EXPECT_EQ(MaxDifference(rendered, direct), 0.0f);
+}
+
+// ---- parameter changes during the render -----------------------------------------
+
+TEST(RenderTimedChanges, LandOnTheirFrameFromTheCommandLineAndAFile) {
+  cTempDir dir;
+  const sAudio input = hosttest::TestSignal(48000, 0.1, 2);
+  hosttest::WriteAudio(dir / "in.wav", input);
+  hosttest::WriteFile(dir / "changes.txt", "# silence from frame 1500 on\n\n1500smp  Level=-inf\n");
+  const sRun run = Render({"--plugin", kFakeDecay, "--tail", "0", "--at", "0.0104167s", "Level=-6",
+                           "--automation", (dir / "changes.txt").string(), (dir / "in.wav").string(),
+                           (dir / "out.wav").string()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const sAudio out = ReadAudio(dir / "out.wav");
+  const sAudio direct = DriveDirectly(kFakeDecay, input, 512, out.Frames(), [](nimbohost::cHostedEffect&) {});
+  ASSERT_EQ(out.Frames(), input.Frames());
+  const float halved = static_cast<float>(std::pow(10.0, -6.0 / 20.0));
+  for (int64_t f = 0; f < out.Frames(); ++f) {
+    const float expected = f < 500 ? direct.At(f, 0) : f < 1500 ? halved * direct.At(f, 0) : 0.0f;  // 0.0104167 s = 500
+    ASSERT_NEAR(out.At(f, 0), expected, 0.012f * std::fabs(direct.At(f, 0)) + 1e-9f) << "frame " << f;  // -6.0 dB as shown
+  }
+  EXPECT_NE(out.At(1499, 0), 0.0f);
+}
+
+// Hold switched on while the tail sounds freezes it: the level stays where
+// it was, where the same render without the change has died away. (With
+// modulation on, a frozen tail loses a few dB over seconds: it is off here.)
+TEST(RenderTimedChanges, HoldFreezesTheTailAtItsLevel) {
+  cTempDir dir;
+  hosttest::WriteAudio(dir / "in.wav", hosttest::TestSignal(48000, 1.0, 2));
+  auto levelDb = [](const sAudio& a, double from, double to) {
+    double sum = 0.0;
+    const auto first = static_cast<int64_t>(from * a.sampleRate), last = static_cast<int64_t>(to * a.sampleRate);
+    for (int64_t f = first; f < last; ++f) sum += a.At(f, 0) * a.At(f, 0) + a.At(f, 1) * a.At(f, 1);
+    return 10.0 * std::log10(sum / static_cast<double>(2 * (last - first)));
+  };
+  const sRun frozen = Render({"--program", "0", "--set", "Mod dep=off", "--at", "0.5s", "Hold=on", "--tail", "3",
+                              (dir / "in.wav").string(), (dir / "frozen.wav").string()});
+  ASSERT_EQ(frozen.status, 0) << frozen.err;
+  EXPECT_THAT(frozen.out, HasSubstr(", tail cut at --tail 3 s while still sounding\n"));
+  const sRun free = Render({"--program", "0", "--set", "Mod dep=off", "--tail", "3", (dir / "in.wav").string(),
+                            (dir / "free.wav").string()});
+  ASSERT_EQ(free.status, 0) << free.err;
+  const sAudio held = ReadAudio(dir / "frozen.wav");
+  const sAudio decayed = ReadAudio(dir / "free.wav");
+  ASSERT_EQ(held.Frames(), 4 * 48000);
+  EXPECT_GT(levelDb(held, 0.6, 1.0), -60.0);
+  EXPECT_NEAR(levelDb(held, 3.6, 4.0), levelDb(held, 0.6, 1.0), 0.5);
+  EXPECT_LT(levelDb(decayed, 3.6, 4.0), levelDb(decayed, 0.6, 1.0) - 10.0);
 }
 
 // ---- output and input formats ----------------------------------------------
@@ -367,8 +443,10 @@ TEST_P(RenderErrors, FailCleanly) {
   hosttest::WriteFile(dir / "text.wav", "just some text, no audio\n");
   hosttest::WriteFile(dir / "plugin.so", std::string(256, '#'));  // long enough to be judged by its header
   std::filesystem::create_directory(dir / "folder");
+  std::filesystem::create_symlink(dir / "in.wav", dir / "link.wav");
   hosttest::WriteFile(dir / "old.wav", "an earlier render");
   const auto before = dir.Entries();
+  const std::string input = hosttest::ReadFile(dir / "in.wav");
 
   std::vector<std::string> arguments;
   for (const std::string& a : c.arguments) arguments.push_back(Expand(a, dir.Path().string()));
@@ -378,6 +456,7 @@ TEST_P(RenderErrors, FailCleanly) {
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(dir.Entries(), before);  // nothing new, no temporary file
   EXPECT_EQ(hosttest::ReadFile(dir / "old.wav"), "an earlier render");
+  EXPECT_EQ(hosttest::ReadFile(dir / "in.wav"), input);
 }
 
 const std::string kFakeMono = FAKE_MONO_PATH;
@@ -397,6 +476,10 @@ INSTANTIATE_TEST_SUITE_P(
         sErrorCase{"OutputExtension", {"@/in.wav", "@/out.mp4"}, 1,
                    "unsupported output format '.mp4' (the output name must end in one of .wav, .wave, .flac, .aif, "
                    ".aiff, .aifc, .ogg, .oga, .opus, .caf, .w64, .rf64, .au)"},
+        sErrorCase{"OutputIsTheInput", {"@/in.wav", "@/in.wav"}, 1,
+                   "output '@/in.wav' is the input file '@/in.wav': the render would replace it (name another output)"},
+        sErrorCase{"OutputIsTheInputThroughALink", {"in.wav", "-o", "@/link.wav"}, 1,
+                   "output '@/link.wav' is the input file 'in.wav': the render would replace it (name another output)"},
         sErrorCase{"OutputFolderMissing", {"@/in.wav", "@/nowhere/out.wav"}, 1,
                    "cannot write output '@/nowhere/out.wav': No such file or directory"},
         sErrorCase{"UnknownProgram", {"--program", "Cathedral", "@/in.wav", "@/old.wav"}, 4,
@@ -429,6 +512,10 @@ INSTANTIATE_TEST_SUITE_P(
         sErrorCase{"BlockZero", {"--block", "0", "@/in.wav"}, 2,
                    "--block needs a whole number of frames from 1 to 16384, got '0'"},
         sErrorCase{"NegativeTail", {"--tail", "-1", "@/in.wav"}, 2, "--tail needs seconds from 0 to 3600, got '-1'"},
+        sErrorCase{"TimeNotUnderstood", {"--at", "2.5min", "Hold=on", "@/in.wav"}, 2,
+                   "--at needs a time in seconds (2.5, 2.5s, 250ms) or frames (120000smp), got '2.5min'"},
+        sErrorCase{"TimedChangeWithAnalysis", {"--analyze", "--at", "1", "Hold=on"}, 2,
+                   "--at and --automation go with renders, not with --analyze or --list"},
         sErrorCase{"SettingWithoutValue", {"--set", "Wet mix", "@/in.wav"}, 2,
                    "--set needs NAME=VALUE, got 'Wet mix'"}),
     [](const ::testing::TestParamInfo<sErrorCase>& param) { return std::string(param.param.title); });

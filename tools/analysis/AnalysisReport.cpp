@@ -19,6 +19,20 @@ nlohmann::json Rounded(const std::vector<float>& values, int decimals) {
   return array;
 }
 
+// Small values keep their digits: a tail 100 dB down is 1e-5 and less.
+nlohmann::json Significant(const std::vector<float>& values, int digits) {
+  nlohmann::json array = nlohmann::json::array();
+  for (float v : values) {
+    if (v == 0.0f) {
+      array.push_back(0.0);
+      continue;
+    }
+    const int decimals = digits - 1 - static_cast<int>(std::floor(std::log10(std::fabs(static_cast<double>(v)))));
+    array.push_back(Round(v, decimals));
+  }
+  return array;
+}
+
 // Levels that may be minus infinity ("no noise at all").
 nlohmann::json Level(double db) { return std::isfinite(db) ? nlohmann::json(Round(db, 2)) : nlohmann::json("-inf"); }
 
@@ -35,8 +49,8 @@ const char* ShortText(eMissing why) {
 const char* Legend(eMissing why) {
   switch (why) {
     case eMissing::kNotCovered: return "n.c.  decay range not covered: the curve does not reach the range's end 10 dB above the noise";
-    case eMissing::kTooFast: return "fast  the curve jumps past nearly all of the range at once (a band: faster than its filter resolves)";
-    case eMissing::kInfinite: return "inf   no energy arrives after the limit";
+    case eMissing::kTooFast: return "fast  no decay like a room's: the curve drops past the range at once, or in less than\n        4 / bandwidth (the band filter's limit) or 10 ms; then C50 and C80 are left out too";
+    case eMissing::kInfinite: return "inf   nothing worth counting arrives after the limit: the decay is 60 dB down by then, or lost in the noise";
     case eMissing::kAboveNyquist: return "n/a   the band lies above half the sample rate";
     default: return "-     no value";
   }
@@ -121,24 +135,33 @@ std::string FormatTable(const sAnalysis& a) {
   return out;
 }
 
-nlohmann::json MeasureJson(const sMeasure& measure, int decimals) {
-  return measure.Has() ? nlohmann::json(Round(measure.value, decimals)) : nlohmann::json(MissingText(measure.missing));
+void PutMeasure(nlohmann::json& object, const char* key, const sMeasure& measure, int decimals) {
+  if (measure.Has()) {
+    object[key] = Round(measure.value, decimals);
+  } else {
+    object[key] = nullptr;
+    object["missing"][key] = MissingText(measure.missing);
+  }
 }
 
 namespace {
 
-nlohmann::json MeasuresJson(const sMeasures& m) {
-  return {{"edt_s", MeasureJson(m.edt, 4)}, {"t20_s", MeasureJson(m.t20, 4)}, {"t30_s", MeasureJson(m.t30, 4)},
-          {"c50_db", MeasureJson(m.c50, 2)}, {"c80_db", MeasureJson(m.c80, 2)}, {"d50", MeasureJson(m.d50, 4)},
-          {"ts_s", MeasureJson(m.ts, 5)}};
+void PutMeasures(nlohmann::json& object, const sMeasures& m) {
+  PutMeasure(object, "edt_s", m.edt, 4);
+  PutMeasure(object, "t20_s", m.t20, 4);
+  PutMeasure(object, "t30_s", m.t30, 4);
+  PutMeasure(object, "c50_db", m.c50, 2);
+  PutMeasure(object, "c80_db", m.c80, 2);
+  PutMeasure(object, "d50", m.d50, 4);
+  PutMeasure(object, "ts_s", m.ts, 5);
 }
 
 nlohmann::json CorrelationJson(const sOutputCorrelation& c, double from, double to) {
-  return {{"from_s", Round(from, 4)},
-          {"to_s", Round(to, 4)},
-          {"left_input", MeasureJson(c.leftInput, 3)},
-          {"right_input", MeasureJson(c.rightInput, 3)},
-          {"both_inputs", MeasureJson(c.bothInputs, 3)}};
+  nlohmann::json j = {{"from_s", Round(from, 4)}, {"to_s", Round(to, 4)}};
+  PutMeasure(j, "left_input", c.leftInput, 3);
+  PutMeasure(j, "right_input", c.rightInput, 3);
+  PutMeasure(j, "both_inputs", c.bothInputs, 3);
+  return j;
 }
 
 }  // namespace
@@ -156,7 +179,7 @@ nlohmann::json AnalysisJson(const sAnalysis& a) {
     b["centre_hz"] = octave ? nlohmann::json(Round(band.centreHz, 1)) : nlohmann::json(nullptr);
     b["lower_hz"] = octave ? nlohmann::json(Round(band.lowerHz, 1)) : nlohmann::json(nullptr);
     b["upper_hz"] = octave ? nlohmann::json(Round(band.upperHz, 1)) : nlohmann::json(nullptr);
-    b.update(MeasuresJson(band.measures));
+    PutMeasures(b, band.measures);
     b["cut_s"] = Round(band.cutSeconds, 4);
     b["noise_db"] = Level(band.noiseDb);
     b["edc_end_db"] = Level(band.endDb);
@@ -164,7 +187,8 @@ nlohmann::json AnalysisJson(const sAnalysis& a) {
     bands.push_back(b);
   }
   j["bands"] = bands;
-  j["mid"] = MeasuresJson(a.mid);
+  j["mid"] = nlohmann::json::object();
+  PutMeasures(j["mid"], a.mid);
   j["correlation"] = {{"early", CorrelationJson(a.early, 0.0, a.earlySeconds)},
                       {"late", CorrelationJson(a.late, a.earlySeconds, a.lateEndSeconds)}};
 
@@ -172,8 +196,8 @@ nlohmann::json AnalysisJson(const sAnalysis& a) {
   const size_t shown = std::min(profile.size(), static_cast<size_t>(std::lround(1.0 / a.echoDensity.stepSeconds)) + 1);
   j["echo_density"] = {{"window_s", a.echoDensity.windowSeconds},
                        {"step_s", a.echoDensity.stepSeconds},
-                       {"mixing_time_s", MeasureJson(a.echoDensity.mixingTime, 4)},
                        {"profile", Rounded(std::vector<float>(profile.begin(), profile.begin() + static_cast<std::ptrdiff_t>(shown)), 3)}};
+  PutMeasure(j["echo_density"], "mixing_time_s", a.echoDensity.mixingTime, 4);
 
   const sSpectrogram& s = a.spectrogram;
   nlohmann::json frames = nlohmann::json::array();
@@ -196,11 +220,25 @@ nlohmann::json AnalysisJson(const sAnalysis& a) {
     for (int o = 0; o < 2; ++o) {
       paths.push_back({{"input", sides[i]},
                        {"output", sides[o]},
-                       {"low", Rounded(a.waveform.low[i][o], 5)},
-                       {"high", Rounded(a.waveform.high[i][o], 5)}});
+                       {"low", Significant(a.waveform.low[i][o], 4)},
+                       {"high", Significant(a.waveform.high[i][o], 4)}});
     }
   }
   j["waveform"] = {{"column_s", a.waveform.columnSeconds}, {"paths", paths}};
+
+  const sFrequencyResponse& r = a.frequencyResponse;
+  nlohmann::json responses = nlohmann::json::array();
+  for (int i = 0; i < 2; ++i) {
+    for (int o = 0; o < 2; ++o) {
+      responses.push_back({{"input", sides[i]},
+                           {"output", sides[o]},
+                           {"peak", Significant({r.peak[i][o]}, 4)[0]},
+                           {"db", Rounded(r.db[i][o], 2)}});
+    }
+  }
+  nlohmann::json responseFrequencies = nlohmann::json::array();
+  for (double hz : r.frequenciesHz) responseFrequencies.push_back(Round(hz, 1));
+  j["frequency_response"] = {{"frequencies_hz", responseFrequencies}, {"paths", responses}};
   return j;
 }
 

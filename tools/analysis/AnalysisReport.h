@@ -13,7 +13,8 @@ namespace nimboanalysis {
 std::string FormatTable(const sAnalysis& analysis);
 
 // A value or the reason there is none, as the JSON carries it.
-nlohmann::json MeasureJson(const sMeasure& measure, int decimals);
+// object[key] is the value, or null with the reason in object["missing"][key].
+void PutMeasure(nlohmann::json& object, const char* key, const sMeasure& measure, int decimals);
 
 nlohmann::json AnalysisJson(const sAnalysis& analysis);
 

@@ -12,6 +12,7 @@ constexpr double kMinusInfinity = -std::numeric_limits<double>::infinity();
 constexpr size_t kNowhere = static_cast<size_t>(-1);
 constexpr size_t kMinRegressionPoints = 4;
 constexpr double kCoverageMarginDb = 10.0;  // a range must end this far above the curve's trusted end
+constexpr double kDecayOverDb = 60.0;       // below this the reverberation is over
 constexpr double kResolutionDb = 150.0;     // the lowest noise, re the loudest 10 ms
 
 double Db(double energy) { return energy > 0.0 ? 10.0 * std::log10(energy) : kMinusInfinity; }
@@ -211,7 +212,14 @@ sMeasure Clarity(const cDecayCurve& curve, double sampleRate, double seconds, si
   const double total = curve.Total();
   if (!(total > 0.0)) return sMeasure::None(eMissing::kSilent);
   const double late = LateEnergy(curve, sampleRate, seconds, lead);
-  if (!(late > 0.0)) return sMeasure::None(eMissing::kInfinite);
+  // Late energy no higher above the curve's end than a decay range must be is
+  // lost in the noise (or the fitted decay's guess past the cut); 60 dB down
+  // the decay is over, and what follows is a filter's ringing or rounding:
+  // ratios of a hundred dB and more that say nothing a listener hears.
+  const double lateDb = Db(late / total);
+  if (!(late > 0.0) || lateDb < curve.EndDb() + kCoverageMarginDb || lateDb < -kDecayOverDb) {
+    return sMeasure::None(eMissing::kInfinite);
+  }
   return sMeasure::Of(10.0 * std::log10((total - late) / late));
 }
 

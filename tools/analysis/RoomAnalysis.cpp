@@ -16,6 +16,11 @@ constexpr double kOnsetBelowPeakDb = 20.0;
 constexpr double kPaddingSeconds = 0.25;  // room before the first sample for the backward filters' ringing
 constexpr size_t kCurvePoints = 400;
 constexpr size_t kWaveformColumns = 800;
+// Shortest decay time worth a number: a band filter blurs decays faster than
+// 4 / bandwidth even run backwards; broadband, the 10 ms blocks in which the
+// noise search looks at the decay.
+constexpr double kFilterBandwidthTimes = 4.0;
+constexpr double kBroadbandShortestSeconds = 0.01;
 
 using cPaths = std::array<std::vector<float>, 4>;  // LL, LR, RL, RR
 
@@ -58,10 +63,21 @@ void MeasureBand(std::span<const double> energy, size_t onset, size_t lead, bool
   m.edt = DecayTime(curve, sampleRate, 0.0, -10.0);
   m.t20 = DecayTime(curve, sampleRate, -5.0, -25.0);
   m.t30 = DecayTime(curve, sampleRate, -5.0, -35.0);
+  const double shortest =
+      band.upperHz > band.lowerHz ? kFilterBandwidthTimes / (band.upperHz - band.lowerHz) : kBroadbandShortestSeconds;
+  for (sMeasure* t : {&m.edt, &m.t20, &m.t30}) {
+    if (t->Has() && t->value < shortest) *t = sMeasure::None(eMissing::kTooFast);
+  }
+  // T30's range holds T20's: where that has no slope, a T30 is one jump's.
+  if (!m.t20.Has() && m.t30.Has()) m.t30 = m.t20;
   m.c50 = Clarity(curve, sampleRate, 0.05, lead);
   m.c80 = Clarity(curve, sampleRate, 0.08, lead);
   m.d50 = Definition(curve, sampleRate, 0.05, lead);
   m.ts = CentreTime(fromOnset, energy.subspan(onset - lead, lead), curve, sampleRate);
+  // Nothing decays like a room (a filter, a plain delay): the early-to-late
+  // ratios would be a hundred dB and more of a filter's ringing.
+  const auto tooFast = [](const sMeasure& t) { return t.missing == eMissing::kTooFast; };
+  if (tooFast(m.edt) && tooFast(m.t20) && tooFast(m.t30)) m.c50 = m.c80 = sMeasure::None(eMissing::kTooFast);
 
   const size_t span = std::max<size_t>(cut.end, 1);
   const size_t step = std::max<size_t>(1, (span + kCurvePoints - 1) / kCurvePoints);
@@ -253,6 +269,13 @@ sAnalysis Analyze(const sImpulseResponses& responses, const sConditions& conditi
   result.echoDensity = MeasureEchoDensity(views, onset, end, decaying ? cut.noiseEnergy : 0.0, fs);
   result.spectrogram = MeasureSpectrogram(views, onset, end, fs);
   result.waveform = Waveform(paths, length, fs);
+  for (size_t p = 0; p < 4; ++p) {
+    sMagnitudeResponse response = MeasureMagnitudeResponse(paths[p], fs);
+    result.frequencyResponse.frequenciesHz = std::move(response.frequenciesHz);
+    result.frequencyResponse.db[p / 2][p % 2] = std::move(response.db);
+    const auto [lo, hi] = std::minmax_element(paths[p].begin(), paths[p].end());
+    if (lo != paths[p].end()) result.frequencyResponse.peak[p / 2][p % 2] = -*lo > *hi ? *lo : *hi;
+  }
   return result;
 }
 

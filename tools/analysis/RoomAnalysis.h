@@ -61,6 +61,13 @@ struct sWaveform {
   std::array<std::array<std::vector<float>, 2>, 2> low, high;  // per path, the extremes of each column
 };
 
+// Gain over frequency of each path: what a filter or a stereo matrix does.
+struct sFrequencyResponse {
+  std::vector<double> frequenciesHz;
+  std::array<std::array<std::vector<float>, 2>, 2> db;  // per path, dB re unity gain
+  std::array<std::array<float, 2>, 2> peak{};            // per path, the largest sample with its sign (polarity)
+};
+
 struct sAnalysis {
   eStatus status = eStatus::kSilent;
   double sampleRate = 0.0;
@@ -74,6 +81,7 @@ struct sAnalysis {
   sEchoDensity echoDensity;
   sSpectrogram spectrogram;
   sWaveform waveform;
+  sFrequencyResponse frequencyResponse;
 
   const sBandAnalysis& Broadband() const { return bands.back(); }
 };

@@ -3,6 +3,7 @@
 #include <fftw3.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <memory>
 #include <numbers>
@@ -91,6 +92,37 @@ sSpectrogram MeasureSpectrogram(std::span<const std::span<const float>> response
     spectrogram.db[i] = static_cast<float>(std::max(db, static_cast<double>(sSpectrogram::kFloorDb)));
   }
   return spectrogram;
+}
+
+}  // namespace nimboanalysis
+
+namespace nimboanalysis {
+
+sMagnitudeResponse MeasureMagnitudeResponse(std::span<const float> response, double sampleRate, size_t points) {
+  sMagnitudeResponse result;
+  const double highest = 0.5 * sampleRate;
+  if (response.size() < 2 || points < 2 || !(highest > kLowestHz)) return result;
+  const size_t n = std::bit_ceil(response.size());  // zero-padded: a size FFTW is fast at, whatever the length
+  std::unique_ptr<double, sFftwFree> in(static_cast<double*>(fftw_malloc(sizeof(double) * n)));
+  std::unique_ptr<fftw_complex, sFftwFree> out(static_cast<fftw_complex*>(fftw_malloc(sizeof(fftw_complex) * (n / 2 + 1))));
+  std::unique_ptr<std::remove_pointer_t<fftw_plan>, sPlanDestroy> plan(
+      fftw_plan_dft_r2c_1d(static_cast<int>(n), in.get(), out.get(), FFTW_ESTIMATE));
+  std::fill_n(std::copy(response.begin(), response.end(), in.get()), n - response.size(), 0.0);
+  fftw_execute(plan.get());
+  const double binHz = sampleRate / static_cast<double>(n);
+  const double halfWidth = std::pow(2.0, 1.0 / 48.0);
+  for (size_t k = 0; k < points; ++k) {
+    const double f = kLowestHz * std::pow(highest / kLowestHz, static_cast<double>(k) / static_cast<double>(points - 1));
+    const auto from = static_cast<size_t>(std::max(0.0, std::floor(f / halfWidth / binHz)));
+    const auto to = std::min(n / 2, std::max(from, static_cast<size_t>(std::ceil(f * halfWidth / binHz))));
+    double power = 0.0;
+    for (size_t b = from; b <= to; ++b) power += out.get()[b][0] * out.get()[b][0] + out.get()[b][1] * out.get()[b][1];
+    power /= static_cast<double>(to - from + 1);
+    result.frequenciesHz.push_back(f);
+    result.db.push_back(power > 0.0 ? std::max(sSpectrogram::kFloorDb, static_cast<float>(10.0 * std::log10(power)))
+                                    : sSpectrogram::kFloorDb);
+  }
+  return result;
 }
 
 }  // namespace nimboanalysis

@@ -21,4 +21,13 @@ struct sSpectrogram {
 sSpectrogram MeasureSpectrogram(std::span<const std::span<const float>> responses, size_t onset, size_t end,
                                 double sampleRate, size_t maxFrames = 160, size_t rows = 96);
 
+// The magnitude response of one path (the whole response in one FFT), power
+// averaged over 1/24 octave around each of the log-spaced frequencies from
+// 20 Hz to half the sample rate; dB re unity gain, at least sSpectrogram::kFloorDb.
+struct sMagnitudeResponse {
+  std::vector<double> frequenciesHz;
+  std::vector<float> db;
+};
+sMagnitudeResponse MeasureMagnitudeResponse(std::span<const float> response, double sampleRate, size_t points = 240);
+
 }  // namespace nimboanalysis

@@ -4,7 +4,8 @@
     nimbohall_plots.py ANALYSIS.json OUTDIR [PREFIX]
 
 writes PREFIX-edc.png (energy decay per band), PREFIX-rt.png (reverberation
-time per band), PREFIX-spectrogram.png and PREFIX-waveform.png.
+time per band), PREFIX-spectrogram.png, PREFIX-waveform.png (level in dB) and
+PREFIX-response.png (gain over frequency of each input-to-output path).
 """
 import json
 import os
@@ -18,7 +19,8 @@ import numpy as np  # noqa: E402
 
 SIZE = (6.4, 3.4)  # inches; at DPI 90 a picture is 576 x 306 pixels
 DPI = 90
-KINDS = ("edc", "rt", "spectrogram", "waveform")
+KINDS = ("edc", "rt", "spectrogram", "waveform", "response")
+FLOOR_DB = -120.0
 
 
 # Fixed margins: a layout engine would double the drawing time.
@@ -31,10 +33,22 @@ def _figure(rows=1, **margins):
     return fig, ax
 
 
-def _nothing(ax, analysis, what):
+def _nothing(ax, analysis, what, why=None):
+    """A picture with nothing to draw says why, in the analysis's own words."""
     ax.set_axis_off()
-    ax.text(0.5, 0.5, f"{what}: the response is {analysis['status']}", ha="center", va="center",
-            transform=ax.transAxes, fontsize=11)
+    ax.text(0.5, 0.5, f"{what}: {why or 'the response is ' + analysis['status']}", ha="center", va="center",
+            transform=ax.transAxes, fontsize=11, wrap=True)
+
+
+def _reasons(bands, keys):
+    """The reasons the bands give for missing values, most frequent first."""
+    counts = {}
+    for band in bands:
+        for key in keys:
+            why = band.get("missing", {}).get(key)
+            if why:
+                counts[why] = counts.get(why, 0) + 1
+    return sorted(counts, key=counts.get, reverse=True)
 
 
 def _band_colours(count):
@@ -73,7 +87,10 @@ def plot_rt(analysis, ax):
             ax.plot(x, values, marker=marker, label=label)
             plotted = True
     if not plotted:
-        return _nothing(ax, analysis, "No reverberation times")
+        why = None
+        if analysis["status"] == "decaying":
+            why = "every band's decay is " + " or ".join(_reasons(octaves, ("edt_s", "t20_s", "t30_s")))
+        return _nothing(ax, analysis, "No reverberation times", why)
     ax.set_xticks(x, [b["band"] for b in octaves], fontsize=8)
     ax.set_ylim(bottom=0.0)
     ax.set_ylabel("seconds")
@@ -96,44 +113,73 @@ def plot_spectrogram(analysis, ax, fig):
     fig.colorbar(mesh, ax=ax, label="dB")
 
 
+def _level_db(path):
+    peak = np.maximum(np.abs(np.asarray(path["low"], dtype=float)), np.abs(np.asarray(path["high"], dtype=float)))
+    with np.errstate(divide="ignore"):
+        return np.maximum(20.0 * np.log10(peak), FLOOR_DB)
+
+
 def plot_waveform(analysis, axes):
+    """Peak level per column in dBFS: the tail stays visible long after a linear plot shows a flat line."""
     w = analysis["waveform"]
     if not w["paths"] or not w["paths"][0]["high"]:
         return _nothing(axes[0], analysis, "No waveform")
     colours = {"left": "tab:blue", "right": "tab:orange"}
+    lowest = 0.0
     for ax, source in zip(axes, ("left", "right")):
         for path in w["paths"]:
             if path["input"] != source:
                 continue
             t = np.arange(len(path["high"])) * w["column_s"]
-            ax.fill_between(t, path["low"], path["high"], color=colours[path["output"]], alpha=0.6, lw=0.3,
-                            label=f"{path['output']} output")
+            level = _level_db(path)
+            lowest = min(lowest, float(np.min(level)))
+            ax.plot(t, level, color=colours[path["output"]], lw=0.8, alpha=0.85, label=f"{path['output']} output")
         ax.set_ylabel(f"{source} in")
         ax.grid(alpha=0.3)
         ax.legend(fontsize=7, loc="upper right")
-    axes[0].set_title("Impulse response")
+    for ax in axes:
+        ax.set_ylim(max(lowest, FLOOR_DB) - 3.0, 3.0)
+    axes[0].set_title("Impulse response, peak level (dBFS)")
     axes[-1].set_xlabel("time (s)")
 
 
-def write_pictures(analysis, outdir, prefix):
-    """The four pictures of one analysis; returns their file names."""
-    names = {kind: f"{prefix}-{kind}.png" for kind in KINDS}
-    fig, ax = _figure()
-    plot_edc(analysis, ax)
-    fig.savefig(os.path.join(outdir, names["edc"]))
-    plt.close(fig)
-    fig, ax = _figure()
-    plot_rt(analysis, ax)
-    fig.savefig(os.path.join(outdir, names["rt"]))
-    plt.close(fig)
-    fig, ax = _figure(right=1.02)
-    plot_spectrogram(analysis, ax, fig)
-    fig.savefig(os.path.join(outdir, names["spectrogram"]))
-    plt.close(fig)
-    fig, axes = _figure(2, hspace=0.12)
-    plot_waveform(analysis, axes)
-    fig.savefig(os.path.join(outdir, names["waveform"]))
-    plt.close(fig)
+def plot_response(analysis, ax):
+    r = analysis.get("frequency_response") or {}
+    if not r.get("frequencies_hz"):
+        return _nothing(ax, analysis, "No frequency response")
+    styles = {("left", "left"): ("tab:blue", "-"), ("right", "right"): ("tab:orange", "-"),
+              ("left", "right"): ("tab:blue", ":"), ("right", "left"): ("tab:orange", ":")}
+    top = -200.0
+    for path in r["paths"]:
+        colour, line = styles[(path["input"], path["output"])]
+        inverted = " (inverted)" if path.get("peak", 0.0) < 0.0 else ""
+        ax.semilogx(r["frequencies_hz"], path["db"], color=colour, ls=line, lw=1.2,
+                    label=f"{path['input']} in \u2192 {path['output']} out{inverted}")
+        top = max(top, max(path["db"]))
+    ax.set_ylim(max(top - 80.0, FLOOR_DB), top + 6.0)
+    ax.set_xlabel("frequency (Hz)")
+    ax.set_ylabel("gain (dB)")
+    ax.set_title("Frequency response of each path")
+    ax.grid(alpha=0.3, which="both")
+    ax.legend(fontsize=7, ncol=2, loc="lower left")
+
+
+def write_pictures(analysis, outdir, prefix, kinds=KINDS):
+    """The pictures of one analysis (those of `kinds`); returns their file names by kind."""
+    names = {}
+    for kind in kinds:
+        if kind == "waveform":
+            fig, axes = _figure(2, hspace=0.12)
+            plot_waveform(analysis, axes)
+        elif kind == "spectrogram":
+            fig, ax = _figure(right=1.02)
+            plot_spectrogram(analysis, ax, fig)
+        else:
+            fig, ax = _figure()
+            {"edc": plot_edc, "rt": plot_rt, "response": plot_response}[kind](analysis, ax)
+        names[kind] = f"{prefix}-{kind}.png"
+        fig.savefig(os.path.join(outdir, names[kind]))
+        plt.close(fig)
     return names
 
 

@@ -118,12 +118,8 @@ std::optional<int32_t> cParameterFinder::IntegerSteps(int32_t index) {
   return static_cast<int32_t>(steps);
 }
 
-float cParameterFinder::FindNormalized(int32_t index, const std::string& value) {
-  const std::string& name = Name(index);
-  const std::string text = Trim(value);
-  if (text.empty()) throw cRenderError(kExitValue, name + ": no value given");
-
-  std::vector<sSample> samples = Scan(index, kCoarsePoints);
+bool cParameterFinder::ScanNumbers(int32_t index, std::vector<sSample>& samples) {
+  samples = Scan(index, kCoarsePoints);
 
   // The base unit is the one every shown unit is a prefixed form of: "s" for "µs", "ms" and "s".
   std::set<std::string> units;
@@ -147,9 +143,7 @@ float cParameterFinder::FindNormalized(int32_t index, const std::string& value) 
       anyNumber = true;
     }
   }
-
-  const auto quantity = ParseQuantity(text);
-  if (!quantity || !anyNumber) return FindName(index, text);
+  if (!anyNumber) return false;
 
   // Where numbers start or stop between two coarse points ("off" at 0, then
   // 0.10), the extreme shown number lies in between: add it.
@@ -165,10 +159,105 @@ float cParameterFinder::FindNormalized(int32_t index, const std::string& value) 
   }
   samples.insert(samples.end(), edges.begin(), edges.end());
   std::sort(samples.begin(), samples.end(), [](const sSample& a, const sSample& b) { return a.n < b.n; });
+  return true;
+}
+
+namespace {
+
+template <typename Sample>
+std::pair<const Sample*, const Sample*> Extremes(const std::vector<Sample>& samples) {
+  const Sample* lowest = nullptr;
+  const Sample* highest = nullptr;
+  for (const Sample& s : samples) {
+    if (!s.value) continue;
+    if (!lowest || *s.value < *lowest->value) lowest = &s;
+    if (!highest || *s.value > *highest->value) highest = &s;
+  }
+  return {lowest, highest};
+}
+
+// Lower case, no blanks, the multiplication and degree signs spelt in ASCII.
+std::string Folded(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == ' ' || text[i] == '\t') continue;
+    if (text.compare(i, 2, "\xC3\x97") == 0) {
+      out += 'x';
+      ++i;
+    } else if (text.compare(i, 2, "\xC2\xB0") == 0) {
+      out += "deg";
+      ++i;
+    } else {
+      out += ToLower(std::string_view(&text[i], 1));
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string WithDecimalPoint(const std::string& text) {
+  std::string out = text;
+  const size_t comma = out.find(',');
+  if (comma != std::string::npos && out.find('.') == std::string::npos && out.find(',', comma + 1) == std::string::npos) {
+    out[comma] = '.';
+  }
+  return out;
+}
+
+std::string AsShownUnit(const std::string& unit, const std::string& base) {
+  if (unit.empty() || base.empty() || unit == base) return unit;
+  const std::string typed = Folded(unit);
+  const std::string shown = Folded(base);
+  const size_t space = base.find(' ');
+  const bool firstWord = space != std::string::npos && typed == Folded(base.substr(0, space));
+  const bool degrees = shown == "deg" && (typed == "degree" || typed == "degrees");
+  return typed == shown || firstWord || degrees ? base : unit;
+}
+
+bool cParameterFinder::ShowsAlready(int32_t index, const std::string& value) {
+  const std::string text = WithDecimalPoint(Trim(value));
+  const sReading reading = Read(index);
+  if (text.empty()) return false;
+  if (EqualsIgnoreCase(reading.display, text) || EqualsIgnoreCase(ShownValue(reading), text)) return true;
+  const auto quantity = ParseQuantity(text);
+  if (!quantity || !reading.number) return false;
+  const bool sameUnit = quantity->unit.empty() || AsShownUnit(quantity->unit, reading.unit) == reading.unit;
+  return sameUnit && SameValue(quantity->number, *reading.number);
+}
+
+std::optional<std::pair<sReading, sReading>> cParameterFinder::SettableRange(int32_t index) {
+  std::vector<sSample> samples;
+  if (!ScanNumbers(index, samples)) return std::nullopt;
+  const auto [lowest, highest] = Extremes(samples);
+  return std::make_pair(lowest->reading, highest->reading);
+}
+
+bool cParameterFinder::BeyondSettableRange(int32_t index, const sReading& reading) {
+  if (!reading.number) return false;
+  std::vector<sSample> samples;
+  if (!ScanNumbers(index, samples)) return false;
+  const auto factor = m_BaseUnit.empty() ? std::optional<double>(1.0) : UnitFactor(reading.unit, m_BaseUnit);
+  if (!factor) return false;
+  const double value = *reading.number * *factor;
+  const auto [lowest, highest] = Extremes(samples);
+  return (value < *lowest->value && !SameValue(value, *lowest->value)) ||
+         (value > *highest->value && !SameValue(value, *highest->value));
+}
+
+float cParameterFinder::FindNormalized(int32_t index, const std::string& value) {
+  const std::string& name = Name(index);
+  const std::string text = WithDecimalPoint(Trim(value));
+  if (text.empty()) throw cRenderError(kExitValue, name + ": no value given");
+
+  std::vector<sSample> samples;
+  const bool anyNumber = ScanNumbers(index, samples);
+  auto quantity = ParseQuantity(text);
+  if (!quantity || !anyNumber) return FindName(index, text);
 
   double wanted = quantity->number;
   if (!quantity->unit.empty()) {
-    const auto factor = UnitFactor(quantity->unit, m_BaseUnit);
+    const auto factor = UnitFactor(AsShownUnit(quantity->unit, m_BaseUnit), m_BaseUnit);
     if (!factor) {
       throw cRenderError(kExitValue, name + ": unit '" + quantity->unit + "' not understood" +
                                          (m_BaseUnit.empty() ? std::string(" (the value has no unit)")
@@ -279,13 +368,7 @@ float cParameterFinder::PickInBucket(const sBucket& bucket, double level, double
 
 float cParameterFinder::FindNumber(int32_t index, double wanted, const std::vector<sSample>& samples) {
   const std::string& name = Name(index);
-  const sSample* lowest = nullptr;
-  const sSample* highest = nullptr;
-  for (const sSample& s : samples) {
-    if (!s.value) continue;
-    if (!lowest || *s.value < *lowest->value) lowest = &s;
-    if (!highest || *s.value > *highest->value) highest = &s;
-  }
+  const auto [lowest, highest] = Extremes(samples);
   if ((wanted < *lowest->value && !SameValue(wanted, *lowest->value)) ||
       (wanted > *highest->value && !SameValue(wanted, *highest->value))) {
     char number[64];

@@ -37,6 +37,18 @@ class cParameterFinder {
   // cRenderError (kExitValue) when the value is out of range or not understood.
   float FindNormalized(int32_t index, const std::string& value);
 
+  // Whether the parameter shows `value` already, by name or as the same number
+  // in the shown unit: then it is best left as it is, since a program may
+  // store a value the normalized range cannot reach (a Damping of 5 where the
+  // control ends at 1). Reads only, changes nothing.
+  bool ShowsAlready(int32_t index, const std::string& value);
+
+  // For a numeric parameter: the lowest and highest value a host can set, as
+  // shown. Leaves the parameter changed.
+  std::optional<std::pair<sReading, sReading>> SettableRange(int32_t index);
+  // Whether `reading` (taken before any probing) lies outside SettableRange.
+  bool BeyondSettableRange(int32_t index, const sReading& reading);
+
   sReading Read(int32_t index);
 
  private:
@@ -53,6 +65,9 @@ class cParameterFinder {
   sReading Probe(int32_t index, float n);
   std::optional<double> ValueAt(int32_t index, float n);
   std::vector<sSample> Scan(int32_t index, int32_t points);
+  // Scan with the values in the base unit and the edges where numbers start
+  // or stop; false when the parameter shows no numbers.
+  bool ScanNumbers(int32_t index, std::vector<sSample>& samples);
   std::optional<int32_t> IntegerSteps(int32_t index);
 
   float FindName(int32_t index, const std::string& text);
@@ -68,5 +83,12 @@ class cParameterFinder {
 
 // Numbers equal up to the noise of reading decimal texts.
 bool SameValue(double a, double b);
+
+// A typed value as the plugins' own parsers take it: a decimal comma read as
+// a point ("2,5" is 2.5).
+std::string WithDecimalPoint(const std::string& text);
+// `unit` as the shown `base` when it is that unit typed another way: "x" or
+// "x base" for "× base", "deg" or "degrees" for "°", any case, any spacing.
+std::string AsShownUnit(const std::string& unit, const std::string& base);
 
 }  // namespace nimborender

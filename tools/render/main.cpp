@@ -43,7 +43,8 @@ constexpr const char* kUsage = R"(Usage: nimbohall-render [options] [INPUT [OUTP
 
 Renders INPUT through a VST 2.x plugin (Nimbohall unless --plugin says
 otherwise) into OUTPUT, reverb tail included. Without INPUT it renders a
-built-in demo to nimbohall-demo.wav and prints a summary. With --analyze it
+built-in demo to nimbohall-demo.wav. Either way it prints a one-line summary
+(program, length, peak, whether --tail cut the tail). With --analyze it
 measures the plugin's stereo impulse response instead and prints its room
 acoustics (ISO 3382-1 measures per octave band, output correlation, echo
 density).
@@ -54,14 +55,23 @@ Options:
                              number in the parameter's unit, optionally with
                              the unit ("Base dly=25ms"), or a named value
                              ("Geometry=room2", "Hold=on")
+                             (also "x" for "×", a decimal comma; a value
+                             the parameter already shows, such as a program's
+                             own value beyond the control's range, stays)
   -n, --set-normalized NAME=X  a parameter set to a normalized value, 0 to 1
+      --at TIME NAME=VALUE   a change during the render, as --set takes it,
+                             at TIME: seconds ("2.5", "2.5s", "250ms") or
+                             frames ("120000smp") from the start of the input;
+                             repeatable
+      --automation FILE      changes from a file, one "TIME NAME=VALUE" a
+                             line ("#" starts a comment)
   -o, --output PATH          output file; its extension picks the format:
                              .wav (32-bit float), .flac, .aiff (24-bit),
                              .ogg, .caf, .w64, .rf64, .au
                              (default: INPUT's name with -render.wav)
-  -t, --tail SECONDS         longest tail rendered after the input (default 30);
-                             it ends earlier once the output stays below
-                             -90 dBFS for 0.25 s
+  -t, --tail SECONDS         longest tail rendered after the input (or the
+                             last timed change; default 30); it ends earlier
+                             once the output stays below -90 dBFS for 0.25 s
   -b, --block N              frames per processing block (default 512)
   -r, --rate HZ              sample rate of the demo and of --analyze
                              (default 48000; a file renders at its own rate)
@@ -85,12 +95,20 @@ struct sSetting {
   std::string value;
 };
 
+// A --at change: TIME as given, frames or seconds.
+struct sTimedSetting {
+  double time = 0.0;
+  bool inFrames = false;
+  sSetting setting;
+};
+
 struct sOptions {
   std::optional<std::string> input;
   std::optional<std::string> output;
   std::optional<std::string> plugin;
   std::optional<std::string> program;
   std::vector<sSetting> settings;
+  std::vector<sTimedSetting> timed;
   std::optional<std::string> json;
   std::vector<std::string> responses;  // files to analyse instead of a plugin
   std::optional<double> rate;
@@ -107,6 +125,49 @@ sSetting ParseSetting(const std::string& option, const std::string& text, bool n
     throw cRenderError(kExitUsage, option + " needs NAME=VALUE, got '" + text + "'");
   }
   return {normalized, Trim(text.substr(0, equals)), text.substr(equals + 1)};
+}
+
+// "2.5", "2.5s", "250ms" (seconds) or "120000smp" (frames).
+sTimedSetting ParseTime(const std::string& text) {
+  const std::string trimmed = Trim(text);
+  sTimedSetting timed;
+  std::optional<double> value;
+  if (trimmed.size() > 3 && trimmed.compare(trimmed.size() - 3, 3, "smp") == 0) {
+    value = ParseNumber(trimmed.substr(0, trimmed.size() - 3));
+    timed.inFrames = true;
+    if (value && *value != std::floor(*value)) value.reset();
+  } else if (const auto quantity = ParseQuantity(trimmed)) {
+    const auto factor = quantity->unit.empty() ? std::optional<double>(1.0) : UnitFactor(quantity->unit, "s");
+    if (factor) value = quantity->number * *factor;
+  }
+  if (!value || *value < 0.0 || *value > kMaxTailSeconds * kMaxRate) {
+    throw cRenderError(kExitUsage, "--at needs a time in seconds (2.5, 2.5s, 250ms) or frames (120000smp), got '" +
+                                       text + "'");
+  }
+  timed.time = *value;
+  return timed;
+}
+
+// Lines "TIME NAME=VALUE"; blank lines and "#" comments skipped.
+std::vector<sTimedSetting> ReadAutomation(const std::string& path) {
+  std::ifstream file(path);
+  if (!file) throw cRenderError(kExitFile, "cannot read automation '" + path + "'");
+  std::vector<sTimedSetting> changes;
+  std::string line;
+  for (int number = 1; std::getline(file, line); ++number) {
+    line = Trim(line.substr(0, line.find('#')));
+    if (line.empty()) continue;
+    const size_t blank = line.find_first_of(" \t");
+    try {
+      if (blank == std::string::npos) throw cRenderError(kExitUsage, "expected TIME NAME=VALUE");
+      sTimedSetting timed = ParseTime(line.substr(0, blank));
+      timed.setting = ParseSetting("--at", Trim(line.substr(blank)), false);
+      changes.push_back(timed);
+    } catch (const cRenderError& error) {
+      throw cRenderError(kExitUsage, path + ":" + std::to_string(number) + ": " + error.what());
+    }
+  }
+  return changes;
 }
 
 sOptions ParseOptions(int argc, char** argv) {
@@ -145,6 +206,13 @@ sOptions ParseOptions(int argc, char** argv) {
       options.settings.push_back(ParseSetting(arg, value(), false));
     } else if (arg == "-n" || arg == "--set-normalized") {
       options.settings.push_back(ParseSetting(arg, value(), true));
+    } else if (arg == "--at") {
+      sTimedSetting timed = ParseTime(value());
+      if (i + 1 >= argc) throw cRenderError(kExitUsage, "--at needs TIME and NAME=VALUE");
+      timed.setting = ParseSetting(arg, argv[++i], false);
+      options.timed.push_back(timed);
+    } else if (arg == "--automation") {
+      for (const sTimedSetting& timed : ReadAutomation(value())) options.timed.push_back(timed);
     } else if (arg == "-o" || arg == "--output") {
       options.output = value();
     } else if (arg == "--plugin") {
@@ -186,6 +254,9 @@ sOptions ParseOptions(int argc, char** argv) {
   if (options.analyze && options.output) throw cRenderError(kExitUsage, "--analyze writes no audio output");
   if (options.analyze && options.list) throw cRenderError(kExitUsage, "--analyze and --list do not go together");
   if (options.json && !options.analyze) throw cRenderError(kExitUsage, "--json goes with --analyze");
+  if (!options.timed.empty() && (options.analyze || options.list)) {
+    throw cRenderError(kExitUsage, "--at and --automation go with renders, not with --analyze or --list");
+  }
   if (options.rate && options.input) {
     throw cRenderError(kExitUsage, "--rate is for the demo and --analyze; a file renders at its own sample rate");
   }
@@ -292,28 +363,36 @@ void SelectProgram(nimbohost::cHostedEffect& effect, const std::string& wanted) 
   }
 }
 
+struct sChange {
+  int32_t index = 0;
+  std::optional<float> normalized;  // none: the parameter shows the value already and stays
+};
+
+sChange Resolve(cParameterFinder& finder, const sSetting& setting) {
+  const auto index = finder.FindParameter(setting.name);
+  if (!index) throw cRenderError(kExitValue, "unknown parameter '" + setting.name + "' (--list shows the parameters)");
+  if (!setting.normalized) {
+    if (finder.ShowsAlready(*index, setting.value)) return {*index, std::nullopt};
+    return {*index, finder.FindNormalized(*index, setting.value)};
+  }
+  const auto number = ParseNumber(setting.value);
+  if (!number) {
+    throw cRenderError(kExitValue, finder.Name(*index) + ": normalized value '" + Trim(setting.value) +
+                                       "' not understood (expected a number from 0 to 1)");
+  }
+  if (*number < 0.0 || *number > 1.0) {
+    throw cRenderError(kExitValue, finder.Name(*index) + ": normalized value " + Trim(setting.value) +
+                                       " is out of range (0 to 1)");
+  }
+  return {*index, static_cast<float>(*number)};
+}
+
 void ApplySettings(nimbohost::cHostedEffect& effect, const std::vector<sSetting>& settings) {
   if (settings.empty()) return;
   cParameterFinder finder(effect);
   for (const sSetting& setting : settings) {
-    const auto index = finder.FindParameter(setting.name);
-    if (!index) throw cRenderError(kExitValue, "unknown parameter '" + setting.name + "' (--list shows the parameters)");
-    float normalized = 0.0f;
-    if (setting.normalized) {
-      const auto number = ParseNumber(setting.value);
-      if (!number) {
-        throw cRenderError(kExitValue, finder.Name(*index) + ": normalized value '" + Trim(setting.value) +
-                                           "' not understood (expected a number from 0 to 1)");
-      }
-      if (*number < 0.0 || *number > 1.0) {
-        throw cRenderError(kExitValue, finder.Name(*index) + ": normalized value " + Trim(setting.value) +
-                                           " is out of range (0 to 1)");
-      }
-      normalized = static_cast<float>(*number);
-    } else {
-      normalized = finder.FindNormalized(*index, setting.value);
-    }
-    effect.SetParameter(*index, normalized);
+    const sChange change = Resolve(finder, setting);
+    if (change.normalized) effect.SetParameter(change.index, *change.normalized);
   }
 }
 
@@ -335,11 +414,22 @@ void PrintList(nimbohost::cHostedEffect& effect, const std::string& pluginPath) 
   std::cout << "Parameters:\n";
   cParameterFinder finder(effect);
   size_t width = 0;
-  for (int32_t i = 0; i < record->numParams; ++i) width = std::max(width, DisplayWidth(finder.Name(i)));
+  std::vector<sReading> readings;  // all of them before the range checks move anything
+  for (int32_t i = 0; i < record->numParams; ++i) {
+    width = std::max(width, DisplayWidth(finder.Name(i)));
+    readings.push_back(finder.Read(i));
+  }
   for (int32_t i = 0; i < record->numParams; ++i) {
     const std::string& parameter = finder.Name(i);
+    const sReading& reading = readings[static_cast<size_t>(i)];
+    std::string note;
+    if (finder.BeyondSettableRange(i, reading)) {
+      const auto range = finder.SettableRange(i);
+      note = "  (the program's own value, beyond the " + ShownValue(range->first) + " to " + ShownValue(range->second) +
+             " a host can set; --set takes it as it stands)";
+    }
     std::cout << "  " << std::string(i < 10 ? 3 : i < 100 ? 2 : 1, ' ') << i << "  " << parameter
-              << std::string(width - DisplayWidth(parameter) + 2, ' ') << ShownValue(finder.Read(i)) << "\n";
+              << std::string(width - DisplayWidth(parameter) + 2, ' ') << ShownValue(reading) << note << "\n";
   }
 }
 
@@ -379,23 +469,41 @@ using InputSource = std::function<int64_t(float* left, float* right, int64_t fra
 struct sRenderResult {
   int64_t frames = 0;
   bool capped = false;
+  float peak = 0.0f;
 };
 
-// Writes to `output` and keeps in `keep`, either of them when given.
+// A parameter change at a frame of the render.
+struct sTimedChange {
+  int64_t frame = 0;
+  int32_t index = 0;
+  float normalized = 0.0f;
+};
+
+// Writes to `output` and keeps in `keep`, either of them when given. Timed
+// changes (sorted) cut the host block at their frame, as a DAW does. With
+// `floor` the render goes on past the tail rule until that says so (within
+// the --tail cap).
 sRenderResult RenderThrough(nimbohost::cHostedEffect& effect, const InputSource& source, int64_t inputFrames,
-                            double sampleRate, const sOptions& options, cOutputFile* output, sStereo* keep) {
+                            double sampleRate, const sOptions& options, cOutputFile* output, sStereo* keep,
+                            const std::vector<sTimedChange>& changes = {}, cFloorEnd* floor = nullptr) {
   const auto block = static_cast<size_t>(options.block);
   std::vector<float> inL(block), inR(block), outL(block), outR(block);
-  float* inputs[2] = {inL.data(), inR.data()};
-  float* outputs[2] = {outL.data(), outR.data()};
   const auto quietFrames = static_cast<int64_t>(std::llround(kQuietSeconds * sampleRate));
   const auto capFrames = static_cast<int64_t>(std::llround(options.tailSeconds * sampleRate));
-  cTailEnd tail(inputFrames, quietFrames, capFrames);
+  // The tail counts from the last change too: a freeze after the input still sounds.
+  int64_t tailFrom = changes.empty() ? inputFrames : std::max(inputFrames, changes.back().frame);
+  cTailEnd tail(tailFrom, quietFrames, capFrames);
   cProgress progress(inputFrames);
+  size_t nextChange = 0;
+  sRenderResult result;
 
   int64_t position = 0;
   int64_t inputLeft = inputFrames;
-  while (!tail.Done(position)) {
+  int64_t keptFrames = 0;
+  auto finished = [&] {
+    return tail.Done(position) && (!floor || floor->Done() || position >= tailFrom + capFrames);
+  };
+  while (!finished()) {
     // Every call gets a whole block; the input's last one is filled up with silence.
     int64_t got = 0;
     if (inputLeft > 0) {
@@ -404,15 +512,36 @@ sRenderResult RenderThrough(nimbohost::cHostedEffect& effect, const InputSource&
       if (got < options.block && inputLeft > 0) {
         // Shorter than its header said: the input ends here.
         inputLeft = 0;
-        tail = cTailEnd(position + got, quietFrames, capFrames);
+        tailFrom = std::max(position + got, tailFrom);
+        tail = cTailEnd(tailFrom, quietFrames, capFrames);
       }
     }
     std::fill(inL.begin() + got, inL.end(), 0.0f);
     std::fill(inR.begin() + got, inR.end(), 0.0f);
     std::fill(outL.begin(), outL.end(), 0.0f);
     std::fill(outR.begin(), outR.end(), 0.0f);
-    effect.ProcessReplacing(inputs, outputs, options.block);
-    const int64_t kept = tail.Feed(outL.data(), outR.data(), position, options.block);
+    for (int64_t done = 0; done < options.block;) {
+      while (nextChange < changes.size() && changes[nextChange].frame <= position + done) {
+        effect.SetParameter(changes[nextChange].index, changes[nextChange].normalized);
+        ++nextChange;
+      }
+      int64_t stretch = options.block - done;
+      if (nextChange < changes.size()) stretch = std::min(stretch, changes[nextChange].frame - position - done);
+      const auto offset = static_cast<size_t>(done);
+      float* inputs[2] = {inL.data() + offset, inR.data() + offset};
+      float* outputs[2] = {outL.data() + offset, outR.data() + offset};
+      effect.ProcessReplacing(inputs, outputs, static_cast<int32_t>(stretch));
+      done += stretch;
+    }
+    int64_t kept = tail.Feed(outL.data(), outR.data(), position, options.block);
+    if (floor && !floor->Done()) {
+      kept = std::clamp<int64_t>(tailFrom + capFrames - position, 0, options.block);
+      floor->Feed(outL.data(), outR.data(), kept);
+    }
+    keptFrames += kept;
+    for (int64_t i = 0; i < kept; ++i) {
+      result.peak = std::max({result.peak, std::fabs(outL[static_cast<size_t>(i)]), std::fabs(outR[static_cast<size_t>(i)])});
+    }
     if (output) output->Write(outL.data(), outR.data(), kept);
     if (keep) {
       keep->left.insert(keep->left.end(), outL.begin(), outL.begin() + kept);
@@ -421,9 +550,8 @@ sRenderResult RenderThrough(nimbohost::cHostedEffect& effect, const InputSource&
     position += options.block;
     progress.Update(std::min(position, tail.End()), position > inputFrames, sampleRate);
   }
-  sRenderResult result;
-  result.frames = tail.End();
-  result.capped = tail.End() == inputFrames + capFrames && capFrames > 0;
+  result.frames = keptFrames;
+  result.capped = tail.End() == tailFrom + capFrames && capFrames > 0;
   return result;
 }
 
@@ -460,7 +588,8 @@ struct sMeasurement {
 // A unit impulse on one input at a time, each through a fresh instance so
 // nothing of the other's tail remains. The impulse opens a second of
 // silence, so echoes that come later than the tail rule's quiet time are
-// still heard; then the tail rule and cap as for files.
+// still heard; then the tail rule and cap as for files, and on past them to
+// the noise floor (cFloorEnd).
 sMeasurement MeasureResponses(const sOptions& options, const std::string& pluginPath, double sampleRate) {
   sMeasurement measurement;
   measurement.responses.sampleRate = sampleRate;
@@ -477,8 +606,9 @@ sMeasurement MeasureResponses(const sOptions& options, const std::string& plugin
       return count;
     };
     sStereo response;
+    cFloorEnd floor(sampleRate);
     const sRenderResult result =
-        RenderThrough(*plugin.effect, impulse, inputFrames, sampleRate, options, nullptr, &response);
+        RenderThrough(*plugin.effect, impulse, inputFrames, sampleRate, options, nullptr, &response, {}, &floor);
     measurement.conditions.bTailCapped = measurement.conditions.bTailCapped || result.capped;
     measurement.responses.path[static_cast<size_t>(input)][0] = std::move(response.left);
     measurement.responses.path[static_cast<size_t>(input)][1] = std::move(response.right);
@@ -512,22 +642,24 @@ std::string DecayText(const nimboanalysis::sAnalysis& analysis) {
   return text;
 }
 
-void PrintDemoSummary(const std::string& output, nimbohost::cHostedEffect& effect, const sStereo& rendered,
-                      double sampleRate, const nimboanalysis::sAnalysis& analysis) {
-  float peak = 0.0f;
-  for (size_t i = 0; i < rendered.left.size(); ++i) {
-    peak = std::max({peak, std::fabs(rendered.left[i]), std::fabs(rendered.right[i])});
-  }
+// The line every render prints: what was rendered and whether the tail is whole.
+std::string RenderSummary(const std::string& output, nimbohost::cHostedEffect& effect, const sRenderResult& result,
+                          double sampleRate, double tailSeconds) {
   char peakText[32];
-  if (peak > 0.0f) {
-    std::snprintf(peakText, sizeof peakText, "%.1f dBFS", 20.0 * std::log10(static_cast<double>(peak)));
+  if (result.peak > 0.0f) {
+    std::snprintf(peakText, sizeof peakText, "%.1f dBFS", 20.0 * std::log10(static_cast<double>(result.peak)));
   } else {
     std::snprintf(peakText, sizeof peakText, "-inf dBFS");
   }
-  const int32_t program = static_cast<int32_t>(effect.Dispatch(effGetProgram));
-  const std::string name = effect.Record()->numPrograms > 0 ? Trim(PluginTextToUtf8(effect.CurrentProgramName())) : "";
-  std::printf("%s: program %d \"%s\", %.2f s, peak %s, RT60 %s\n", output.c_str(), program, name.c_str(),
-              static_cast<double>(rendered.left.size()) / sampleRate, peakText, DecayText(analysis).c_str());
+  const std::string program = ProgramTitle(effect);
+  char line[256];
+  std::snprintf(line, sizeof line, "%.2f s, peak %s", static_cast<double>(result.frames) / sampleRate, peakText);
+  std::string text = output + ": " + (program.empty() ? "" : program + ", ") + line;
+  if (result.capped) {
+    std::snprintf(line, sizeof line, ", tail cut at --tail %g s while still sounding", tailSeconds);
+    text += line;
+  }
+  return text;
 }
 
 nlohmann::json PluginJson(nimbohost::cHostedEffect& effect, const std::string& pluginPath) {
@@ -563,7 +695,7 @@ void PrintAnalysis(const std::string& title, const nimboanalysis::sAnalysis& ana
 }
 
 nlohmann::json AnalysisDocument(const nlohmann::json& source, const nimboanalysis::sAnalysis& analysis) {
-  nlohmann::json json = {{"format", "nimbohall-analysis"}, {"version", 1}};
+  nlohmann::json json = {{"format", "nimbohall-analysis"}, {"version", 2}};
   json.update(source);
   json.update(nimboanalysis::AnalysisJson(analysis));
   return json;
@@ -624,6 +756,30 @@ int RunAnalysis(const sOptions& options, const std::string& pluginPath) {
   return kExitOk;
 }
 
+// Each change found on a scratch instance set up as the render's, in time
+// order, so a value the parameter already shows at that point stays a no-op.
+std::vector<sTimedChange> ResolveTimedChanges(const sOptions& options, const std::string& pluginPath,
+                                              double sampleRate) {
+  std::vector<sTimedSetting> timed = options.timed;
+  if (timed.empty()) return {};
+  auto frameOf = [sampleRate](const sTimedSetting& t) {
+    return t.inFrames ? static_cast<int64_t>(t.time) : static_cast<int64_t>(std::llround(t.time * sampleRate));
+  };
+  std::stable_sort(timed.begin(), timed.end(),
+                   [&](const sTimedSetting& a, const sTimedSetting& b) { return frameOf(a) < frameOf(b); });
+  sPlugin scratch = OpenConfigured(options, pluginPath, sampleRate);
+  cParameterFinder finder(*scratch.effect);
+  std::vector<sTimedChange> changes;
+  for (const sTimedSetting& t : timed) {
+    const sChange change = Resolve(finder, t.setting);
+    if (!change.normalized) continue;
+    scratch.effect->SetParameter(change.index, *change.normalized);
+    changes.push_back({frameOf(t), change.index, *change.normalized});
+  }
+  Finish(scratch);
+  return changes;
+}
+
 int Run(int argc, char** argv) {
   const sOptions options = ParseOptions(argc, argv);
   if (options.help) {
@@ -645,6 +801,11 @@ int Run(int argc, char** argv) {
     }
     outputPath = options.output ? *options.output : isDemo ? kDemoOutput : DefaultOutput(*options.input);
     format = OutputFormatFor(outputPath);
+    std::error_code error;
+    if (options.input && std::filesystem::equivalent(*options.input, outputPath, error)) {
+      throw cRenderError(kExitFile, "output '" + outputPath + "' is the input file '" + *options.input +
+                                        "': the render would replace it (name another output)");
+    }
   }
 
   if (!options.responses.empty()) return AnalyzeFiles(options);
@@ -676,15 +837,17 @@ int Run(int argc, char** argv) {
     };
   }
 
+  const std::vector<sTimedChange> changes = ResolveTimedChanges(options, pluginPath, sampleRate);
   cOutputFile output(outputPath, format, static_cast<int>(std::lround(sampleRate)));
-  sStereo rendered;
-  RenderThrough(effect, source, inputFrames, sampleRate, options, &output, isDemo ? &rendered : nullptr);
+  const sRenderResult result =
+      RenderThrough(effect, source, inputFrames, sampleRate, options, &output, nullptr, changes);
   output.Commit();
+  std::string summary = RenderSummary(outputPath, effect, result, sampleRate, options.tailSeconds);
   if (isDemo) {
     const sMeasurement measurement = MeasureResponses(options, pluginPath, sampleRate);
-    PrintDemoSummary(outputPath, effect, rendered, sampleRate,
-                     nimboanalysis::Analyze(measurement.responses, measurement.conditions));
+    summary += ", RT60 " + DecayText(nimboanalysis::Analyze(measurement.responses, measurement.conditions));
   }
+  std::printf("%s\n", summary.c_str());
   Finish(plugin);
   return kExitOk;
 }
