@@ -77,7 +77,10 @@ void MeasureBand(std::span<const double> energy, size_t onset, size_t lead, bool
   // Nothing decays like a room (a filter, a plain delay): the early-to-late
   // ratios would be a hundred dB and more of a filter's ringing.
   const auto tooFast = [](const sMeasure& t) { return t.missing == eMissing::kTooFast; };
-  if (tooFast(m.edt) && tooFast(m.t20) && tooFast(m.t30)) m.c50 = m.c80 = sMeasure::None(eMissing::kTooFast);
+  // Where nothing arrives after the limit at all, "infinite" says more and stays.
+  if (tooFast(m.edt) && tooFast(m.t20) && tooFast(m.t30))
+    for (sMeasure* c : {&m.c50, &m.c80})
+      if (c->Has()) *c = sMeasure::None(eMissing::kTooFast);
 
   const size_t span = std::max<size_t>(cut.end, 1);
   const size_t step = std::max<size_t>(1, (span + kCurvePoints - 1) / kCurvePoints);
