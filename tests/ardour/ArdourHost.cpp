@@ -108,7 +108,7 @@ sRender cArdour::Render(const sRenderRequest& request, const hosttest::sAudio& i
   }
 
   static const char* const kTypeNames[] = {"LV2", "LXVST", "VST3"};
-  const std::filesystem::path in = m_Home / "in.wav", out = m_Home / "master.wav",
+  const std::filesystem::path in = m_Home / "in.wav", out = m_Home / "out.wav",
                               session = m_Home / ("session-" + std::to_string(input.Frames()));
   hosttest::sAudio floatInput = input;
   floatInput.format = 0;  // 32-bit float WAV
@@ -123,6 +123,7 @@ sRender cArdour::Render(const sRenderRequest& request, const hosttest::sAudio& i
                                       std::string("type=") + kTypeNames[static_cast<int>(m_Type)],
                                       "plugin=" + request.plugin,
                                       "block=" + std::to_string(request.blockSize),
+                                      "lead=" + std::to_string(request.leadSeconds),
                                       "tail=" + std::to_string(request.tailSeconds)};
   if (!request.preset.empty()) command.push_back("preset=" + request.preset);
   if (request.describe) command.push_back("describe=1");

@@ -1,6 +1,6 @@
 // Debian's Ardour 7 as a test host, without display or sound card: its plugin
 // scanners, and a new session (ardour7-lua, dummy backend) that plays a file
-// through one plugin on a stereo track and exports the master bus.
+// through one plugin on a stereo track and bounces the track with its processing.
 #pragma once
 
 #include <filesystem>
@@ -27,8 +27,9 @@ struct sRenderRequest {
   std::string plugin;  // LV2: the URI; VST 2.x and VST3: the name Ardour lists
   std::string preset;  // as Ardour labels it; empty: none
   std::vector<std::pair<std::string, float>> parameters;  // label, Ardour's value
-  int blockSize = 1024;
-  double tailSeconds = 2.0;  // exported after the input ends
+  int blockSize = 1024;      // the engine's; Ardour bounces in chunks of 8192
+  double leadSeconds = 2.0;  // silence through the plugin before the input
+  double tailSeconds = 2.0;  // rendered after the input ends
   bool describe = false;     // also list the controls and presets Ardour shows
   std::vector<std::string> extraArguments;  // passed on to render_session.lua
 };
@@ -43,7 +44,7 @@ struct sControl {
 
 struct sRender {
   hosttest::sRun run;       // ardour7-lua's exit status and output
-  hosttest::sAudio audio;   // the master export; no samples when it failed
+  hosttest::sAudio audio;   // the bounce from the input's start on; no samples when it failed
   int blockSize = 0;        // the engine's, as the session reports it
   std::string presetUri;    // Ardour's identifier of the loaded preset
   std::vector<sControl> controls;                            // with `describe`

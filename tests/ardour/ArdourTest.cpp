@@ -1,5 +1,5 @@
 // The plugin builds in Debian's Ardour 7: what its scanners record, and the
-// master export of a session against nimbohall-render (the VST 2.x build)
+// bounce of a session's track against nimbohall-render (the VST 2.x build)
 // through the same file.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -21,6 +21,7 @@ namespace {
 
 const std::filesystem::path kPlugin = NIMBOHALL_PLUGIN_PATH;
 constexpr float kQuiet = 3.1622777e-5f;  // -90 dBFS: where the renderer ends its tail
+constexpr int kBounceChunk = 8192;       // Ardour 7's bounce runs a track's plugins in blocks of this size
 
 cArdour Vst2Ardour() { return {ePluginType::kVST2, kPlugin.parent_path()}; }
 
@@ -66,27 +67,26 @@ sDifference Compare(const hosttest::sAudio& actual, const hosttest::sAudio& expe
   return d;
 }
 
-// Ardour's export of an unmodulated program against the renderer at Ardour's
-// block size. The session keeps only exact stages between file and export:
-// float sources read as written, gains of exactly 1, the panner bypassed (a
-// copy), no fades, no dither or normalisation, the session's own rate; and
-// Ardour runs the plugin in whole engine blocks from sample 0, as the
-// renderer does.
+// Ardour's bounce of an unmodulated program against the renderer in the
+// bounce's blocks. The track keeps only exact stages between file and plugin
+// output: float sources read as written, gains of exactly 1, no fades, the
+// session's own rate; and Ardour runs the plugin in whole chunks from sample
+// 0 of the bounce, as the renderer does. The program reaches the plugin as it
+// reaches a freshly started one (the script says how).
 //
-// One thing a session cannot leave out: before the range, Ardour runs every
-// plugin through its export pre-roll (2 s of silence), in which the plugin's
-// anti-denormal dither (1e-12..8e-12) leaves a steady residue of about 1e-9
-// in the delay lines. Given the same lead-in of silence, the renderer must
-// match Ardour bit for bit. Without it the residue tips roundings at the
-// signal's level: 1.5 ulp of the peak measured, so 2^-20 of the peak
-// (8 ulp) is float rounding, while a lost or shifted sample, a gain or a pan
-// law would be far above it.
-struct sExport {
+// The file starts 2 s into the track: the silence an export's pre-roll would
+// play, in which the plugin's anti-denormal dither (1e-12..8e-12) leaves a
+// steady residue of about 1e-9 in the delay lines. Given the same lead-in,
+// the renderer must match Ardour bit for bit. Without it the residue tips
+// roundings at the signal's level: 1.5 ulp of the peak measured, so 2^-20 of
+// the peak (8 ulp) is float rounding, while a lost or shifted sample or a
+// gain would be far above it.
+struct sBounce {
   sRender render;
   hosttest::sAudio input;
 };
 
-sExport ExportDrumRoom(const cArdour& ardour, const std::string& plugin) {
+sBounce BounceDrumRoom(const cArdour& ardour, const std::string& plugin) {
   hosttest::sAudio input = hosttest::TestSignal(48000, 0.5, 2);
   for (float& sample : input.samples) sample *= 0.5f;  // the room adds level; stay well below full scale
   ardourtest::sRenderRequest request;
@@ -98,18 +98,18 @@ sExport ExportDrumRoom(const cArdour& ardour, const std::string& plugin) {
   return {ardour.Render(request, input), input};
 }
 
-void ExpectTheRenderersSound(const sExport& exported) {
-  const sRender& render = exported.render;
-  const hosttest::sAudio& input = exported.input;
+void ExpectTheRenderersSound(const sBounce& bounced) {
+  const sRender& render = bounced.render;
+  const hosttest::sAudio& input = bounced.input;
   ASSERT_EQ(render.run.status, 0) << render.run.out << render.run.err;
   ASSERT_THAT(render.run.out, HasSubstr("\ndone\n"));
   EXPECT_EQ(render.blockSize, 512);
   ASSERT_EQ(render.audio.channels, 2);
   EXPECT_EQ(render.audio.sampleRate, 48000);
   ASSERT_EQ(render.audio.Frames(), input.Frames() + 3 * 48000);
-  const int64_t lead = 2 * 48000 + render.blockSize - (2 * 48000) % render.blockSize;
-  const hosttest::sAudio afterSilence = RenderAfterSilence(input, lead, render.blockSize, 3);
-  const hosttest::sAudio cold = RenderAfterSilence(input, 0, render.blockSize, 3);
+  const int64_t lead = 2 * 48000;
+  const hosttest::sAudio afterSilence = RenderAfterSilence(input, lead, kBounceChunk, 3);
+  const hosttest::sAudio cold = RenderAfterSilence(input, 0, kBounceChunk, 3);
   ASSERT_LE(cold.Frames(), render.audio.Frames());
   ASSERT_LE(afterSilence.Frames(), render.audio.Frames());
 
@@ -127,10 +127,10 @@ void ExpectTheRenderersSound(const sExport& exported) {
     ASSERT_LT(std::abs(render.audio.samples[i]), kQuiet) << "frame " << i / 2;
 }
 
-TEST(ArdourVst2, ExportOfAProgramEqualsTheRenderer) {
+TEST(ArdourVst2, BounceOfAProgramEqualsTheRenderer) {
   const cArdour ardour = Vst2Ardour();
-  const sExport exported = ExportDrumRoom(ardour, ardour.Scan(kPlugin).name);
-  const sRender& render = exported.render;
+  const sBounce bounced = BounceDrumRoom(ardour, ardour.Scan(kPlugin).name);
+  const sRender& render = bounced.render;
   EXPECT_THAT(render.presetUri, EndsWith(":0034"));  // Ardour's program index
 
   // What Ardour offers: the 18 controls and the 64 programs as presets.
@@ -142,31 +142,31 @@ TEST(ArdourVst2, ExportOfAProgramEqualsTheRenderer) {
   ASSERT_EQ(render.presets.size(), 64u);
   EXPECT_EQ(render.presets[34].second, "Drum room S");
   EXPECT_EQ(render.presets[63].second, "Init");
-  ExpectTheRenderersSound(exported);
+  ExpectTheRenderersSound(bounced);
 }
 
 // The LV2 bundle, found by its URI with LV2_PATH at its folder: the preset by
 // label, ports in their own units, and the same sound.
-TEST(ArdourLv2, ExportOfAPresetEqualsTheRenderer) {
+TEST(ArdourLv2, BounceOfAPresetEqualsTheRenderer) {
   const cArdour ardour(ePluginType::kLV2, std::filesystem::path(NIMBOHALL_LV2_BUNDLE).parent_path());
-  const sExport exported = ExportDrumRoom(ardour, "urn:brannoch:nimbohall");
-  const sRender& render = exported.render;
+  const sBounce bounced = BounceDrumRoom(ardour, "urn:brannoch:nimbohall");
+  const sRender& render = bounced.render;
   ASSERT_EQ(render.controls.size(), 19u);  // 18 and the bypass port
   EXPECT_EQ(render.controls[1].label, "Base delay time");
   EXPECT_EQ(render.controls[1].upper, 1.0f);  // seconds
   EXPECT_EQ(render.controls[0].flags, "ei");
   EXPECT_EQ(render.presets.size(), 64u);
-  ExpectTheRenderersSound(exported);
+  ExpectTheRenderersSound(bounced);
 }
 
 // The VST3 bundle: Ardour lists it by class name, shows the 18 parameters and
 // the bypass in their plain ranges and the 64 programs as presets, and loads a
 // program without hanging (Ardour 7.3 holds its process lock while it does).
-TEST(ArdourVst3, ProgramLoadsAndExportEqualsTheRenderer) {
+TEST(ArdourVst3, ProgramLoadsAndBounceEqualsTheRenderer) {
   const std::filesystem::path bundle = NIMBOHALL_VST3_BUNDLE;
   const cArdour ardour(ePluginType::kVST3, bundle.parent_path());
-  const sExport exported = ExportDrumRoom(ardour, "Nimbohall");
-  const sRender& render = exported.render;
+  const sBounce bounced = BounceDrumRoom(ardour, "Nimbohall");
+  const sRender& render = bounced.render;
   EXPECT_THAT(render.presetUri, EndsWith(":0034"));
   ASSERT_EQ(render.controls.size(), 19u);
   EXPECT_EQ(render.controls[1].label, "Base delay time");
@@ -175,7 +175,7 @@ TEST(ArdourVst3, ProgramLoadsAndExportEqualsTheRenderer) {
   EXPECT_EQ(render.controls[18].label, "Bypass");
   ASSERT_EQ(render.presets.size(), 64u);
   EXPECT_EQ(render.presets[34].second, "Drum room S");
-  ExpectTheRenderersSound(exported);
+  ExpectTheRenderersSound(bounced);
 }
 
 }  // namespace
