@@ -16,10 +16,10 @@
 #include <span>
 
 #include "../nimbolib/Atomic.h"
-#include "../nimbolib/cParameter.h"
 #include "Engine.h"
 #include "Identity.h"
 #include "Program.h"
+#include "cParameter.h"
 
 constexpr int32_t kNumParameters = 18;
 
