@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "../../nimbolib/TextEncoding.h"
+#include "Vst2Bank.h"
 #include "Vst3Identity.h"
 #include "Vst3Text.h"
 
@@ -19,36 +20,19 @@ using namespace vst3;
 namespace {
 
 constexpr int32_t kLastProgram = kNumPrograms - 1;
-// The lowest normalized value that is not "off": its setting shows as the lowest one.
-constexpr float kJustAboveOff = 1e-6f;
+constexpr eHostScale kScale = eHostScale::kNormalized;
 
-// A host's normalized value as the core takes it: NaN counts as 1, as in VST 2.x.
-float Unit(double n) { return n != n ? 1.0f : static_cast<float>(std::clamp(n, 0.0, 1.0)); }
-int32_t ProgramIndex(double n) { return static_cast<int32_t>(std::lround(Unit(n) * kLastProgram)); }
+// NaN is no program: callers keep the one in force.
+int32_t ProgramIndex(double n) { return static_cast<int32_t>(std::lround(std::clamp(n, 0.0, 1.0) * kLastProgram)); }
 float ProgramNormalized(int32_t index) { return static_cast<float>(index) / kLastProgram; }
 
 bool IsKnown(Vst::ParamID id) { return id < static_cast<Vst::ParamID>(kNumVst3Parameters); }
-bool IsCoreParameter(Vst::ParamID id) { return id < static_cast<Vst::ParamID>(kNumParameters); }
+bool IsHostValue(Vst::ParamID id) { return id <= static_cast<Vst::ParamID>(kBypassId); }
 
 void PutText(Vst::String128 out, const char* cp1252) { nimbo::Cp1252ToUtf16(cp1252, out, 128); }
 
-// A host's text in Windows-1252, without surrounding blanks.
-std::string HostText(const Vst::TChar* text) {
-  std::string s = nimbo::Utf16ToCp1252(text, 1024);
-  const size_t first = s.find_first_not_of(" \t");
-  if (first == std::string::npos) return {};
-  return s.substr(first, s.find_last_not_of(" \t") - first + 1);
-}
-
-bool SameWord(std::string_view a, std::string_view b) {
-  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
-           return lower(x) == lower(y);
-         });
-}
-
 // A whole number 0..max written plainly, or -1.
-int32_t WholeNumber(const std::string& text, int32_t max) {
+int32_t WholeNumber(std::string_view text, int32_t max) {
   if (text.empty() || text.size() > 3) return -1;
   int32_t value = 0;
   for (char c : text) {
@@ -196,7 +180,7 @@ tresult cVst3Effect::SetComponentState(IBStream* state) {
     total += static_cast<size_t>(moved);
   }
   const std::span<const uint8_t> read(bytes.data(), total);
-  if (total > kLimit || !(m_Core.LoadState(read) || m_Core.LoadVst2State(read))) return kInvalidArgument;
+  if (total > kLimit || !(m_Core.LoadState(read) || LoadVst2Bank(m_Core, read))) return kInvalidArgument;
   m_PendingProgram = -1;
   return kResultOk;
 }
@@ -401,8 +385,7 @@ void cVst3Effect::ReportChanges(Vst::IParameterChanges* changes) {
 }
 
 uint32 PLUGIN_API cVst3Effect::getTailSamples() {
-  if (m_Core.Bypassed()) return Vst::kNoTail;
-  const int64_t frames = m_Core.TailFrames();
+  const int64_t frames = m_Core.HostTailFrames();
   if (frames == ::kInfiniteTail) return Vst::kInfiniteTail;
   return static_cast<uint32>(std::clamp<int64_t>(frames, 0, Vst::kInfiniteTail - 1));
 }
@@ -420,17 +403,10 @@ float cVst3Effect::CurrentNormalized(int32_t id) const {
 
 void cVst3Effect::Apply(int32_t id, double normalized, bool fromAudioThread) {
   std::atomic<float>& known = m_HostView[static_cast<size_t>(id)];
-  if (id < kNumParameters) {
-    const float n = Unit(normalized);
-    const nimbo::cParameter& p = m_Core.Parameter(id);
-    // A value the setting already has (an echo, a stepped value in the same step) changes nothing.
-    if (n != p.Normalized() && p.NormalizedToPlain(n) != p.Value()) m_Core.SetNormalized(id, n);
-    known.store(p.Normalized(), std::memory_order_relaxed);
-  } else if (id == kBypassId) {
-    const bool on = Unit(normalized) >= 0.5f;
-    if (on != m_Core.Bypassed()) m_Core.SetBypass(on);
-    known.store(on ? 1.0f : 0.0f, std::memory_order_relaxed);
-  } else if (id == kProgramChangeId) {
+  if (IsHostValue(static_cast<Vst::ParamID>(id))) {
+    m_Core.SetHostValue(id, normalized, kScale);
+    known.store(CurrentNormalized(id), std::memory_order_relaxed);
+  } else if (id == kProgramChangeId && normalized == normalized) {
     const int32_t index = ProgramIndex(normalized);
     if (fromAudioThread) {
       // At its frame, unless a control thread is loading a program or a state right now.
@@ -490,20 +466,13 @@ tresult PLUGIN_API cVst3Effect::getParameterInfo(int32 paramIndex, Vst::Paramete
 tresult PLUGIN_API cVst3Effect::getParamStringByValue(Vst::ParamID id, Vst::ParamValue valueNormalized,
                                                       Vst::String128 string) {
   if (!string || !IsKnown(id)) return kInvalidArgument;
-  const float n = Unit(valueNormalized);
-  if (IsCoreParameter(id)) {
-    const auto index = static_cast<int32_t>(id);
-    const nimbo::cParameter& p = m_Core.Parameter(index);
-    // The current value's own text, not that of its normalized round trip.
-    const float plain = n == p.Normalized() ? p.Value() : p.NormalizedToPlain(n);
+  if (IsHostValue(id)) {
     char text[nimbo::kValueTextSize];
-    m_Core.ValueText(index, plain, text);
+    m_Core.HostValueText(static_cast<int32_t>(id), valueNormalized, kScale, text);
     PutText(string, text);
-  } else if (id == kBypassId) {
-    PutText(string, n >= 0.5f ? "on" : "off");
   } else {
     char name[kProgramNameSize] = {};
-    m_Core.GetProgramName(ProgramIndex(n), name);
+    m_Core.GetProgramName(valueNormalized == valueNormalized ? ProgramIndex(valueNormalized) : m_Core.CurrentProgram(), name);
     PutText(string, name);
   }
   return kResultOk;
@@ -512,35 +481,16 @@ tresult PLUGIN_API cVst3Effect::getParamStringByValue(Vst::ParamID id, Vst::Para
 tresult PLUGIN_API cVst3Effect::getParamValueByString(Vst::ParamID id, Vst::TChar* string,
                                                       Vst::ParamValue& valueNormalized) {
   if (!string || !IsKnown(id)) return kInvalidArgument;
-  const std::string text = HostText(string);
-  if (IsCoreParameter(id)) {
-    const auto index = static_cast<int32_t>(id);
-    const nimbo::cParameter& p = m_Core.Parameter(index);
-    float plain = 0.0f;
-    if (!m_Core.ParseValue(index, text.c_str(), plain)) return kResultFalse;
-    valueNormalized = plain == p.Value() ? p.Normalized() : p.PlainToNormalized(plain);
-    // Where normalized 0 means "off", a number that reads as the lowest
-    // setting ("0.10", or "0.00" rounded) means just above it.
-    char off[nimbo::kValueTextSize];
-    m_Core.ValueText(index, 0.0f, off);
-    if (p.zeroIsOff && valueNormalized == 0.0 && !SameWord(text, off)) valueNormalized = kJustAboveOff;
-    return kResultOk;
-  }
-  if (id == kBypassId) {
-    if (SameWord(text, "on") || text == "1") {
-      valueNormalized = 1.0;
-    } else if (SameWord(text, "off") || text == "0") {
-      valueNormalized = 0.0;
-    } else {
-      return kResultFalse;
-    }
-    return kResultOk;
-  }
+  const std::string cp1252 = nimbo::Utf16ToCp1252(string, 1024);
+  if (IsHostValue(id))
+    return m_Core.ParseHostValue(static_cast<int32_t>(id), cp1252.c_str(), kScale, valueNormalized) ? kResultOk
+                                                                                                     : kResultFalse;
+  const std::string_view text = nimbo::Trimmed(cp1252);
   int32_t program = WholeNumber(text, kLastProgram);
   for (int32_t k = 0; program < 0 && k < kNumPrograms; ++k) {
     char name[kProgramNameSize] = {};
     m_Core.GetProgramName(k, name);
-    if (SameWord(text, name)) program = k;
+    if (nimbo::SameWord(text, name)) program = k;
   }
   if (program < 0) return kResultFalse;
   valueNormalized = ProgramNormalized(program);
@@ -548,21 +498,19 @@ tresult PLUGIN_API cVst3Effect::getParamValueByString(Vst::ParamID id, Vst::TCha
 }
 
 Vst::ParamValue PLUGIN_API cVst3Effect::normalizedParamToPlain(Vst::ParamID id, Vst::ParamValue valueNormalized) {
-  const float n = Unit(valueNormalized);
-  if (IsCoreParameter(id)) return m_Core.Parameter(static_cast<int32_t>(id)).NormalizedToPlain(n);
-  if (id == kBypassId) return n >= 0.5f ? 1.0 : 0.0;
-  if (id == kProgramChangeId) return ProgramIndex(n);
+  if (IsHostValue(id)) return m_Core.HostPlain(static_cast<int32_t>(id), valueNormalized, kScale);
+  if (id == kProgramChangeId) return valueNormalized == valueNormalized ? ProgramIndex(valueNormalized) : m_Core.CurrentProgram();
   return 0.0;
 }
 
 Vst::ParamValue PLUGIN_API cVst3Effect::plainParamToNormalized(Vst::ParamID id, Vst::ParamValue plainValue) {
-  if (IsCoreParameter(id)) {
-    const nimbo::cParameter& p = m_Core.Parameter(static_cast<int32_t>(id));
-    return p.PlainToNormalized(p.BoundPlain(static_cast<float>(plainValue)));
+  if (id == kBypassId) return m_Core.HostPlain(kBypassId, plainValue, eHostScale::kPlain);
+  if (IsHostValue(id)) {
+    const auto index = static_cast<int32_t>(id);
+    return m_Core.Parameter(index).PlainToNormalized(m_Core.HostPlain(index, plainValue, eHostScale::kPlain));
   }
-  if (id == kBypassId) return plainValue >= 0.5 ? 1.0 : 0.0;
   if (id == kProgramChangeId) {
-    if (plainValue != plainValue) return 0.0;
+    if (plainValue != plainValue) return ProgramNormalized(m_Core.CurrentProgram());
     return ProgramNormalized(static_cast<int32_t>(std::lround(std::clamp(plainValue, 0.0, double{kLastProgram}))));
   }
   return 0.0;
