@@ -1,7 +1,7 @@
 #include "cVst3Factory.h"
 
 #include "Vst3Identity.h"
-#include "cVst3Effect.h"
+#include "cVst3Reverb.h"
 #include "Vst3Text.h"
 
 namespace nimbovst3 {

@@ -1,4 +1,4 @@
-#include "cFDNreverb.h"
+#include "cVst2Reverb.h"
 
 #include <cstring>
 

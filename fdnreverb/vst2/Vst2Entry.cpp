@@ -1,7 +1,7 @@
 // The library's two entry names; a host looks for VSTPluginMain, then main.
 #include <new>
 
-#include "cFDNreverb.h"
+#include "cVst2Reverb.h"
 
 #if defined(_WIN32)
 #define NIMBO_EXPORT extern "C"  // exported by the export definition file

@@ -1,4 +1,4 @@
-#include "cVst3Effect.h"
+#include "cVst3Reverb.h"
 
 #include <algorithm>
 #include <bit>
