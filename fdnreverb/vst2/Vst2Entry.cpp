@@ -11,7 +11,7 @@
 
 NIMBO_EXPORT AEffect* VSTCALLBACK VSTPluginMain(audioMasterCallback host) {
   if (!host) return nullptr;
-  cFDNreverb* effect = new (std::nothrow) cFDNreverb(host);
+  cVst2Reverb* effect = new (std::nothrow) cVst2Reverb(host);
   return effect ? effect->GetRecord() : nullptr;
 }
 
