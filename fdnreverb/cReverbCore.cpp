@@ -43,25 +43,6 @@ bool cReverbCore::SetPlain(int32_t id, float plain) {
   return true;
 }
 
-bool cReverbCore::SetPlainWide(int32_t id, float plain) {
-  if (!IsParameter(id) || plain != plain) return false;
-  cParameter& p = m_Parameters[static_cast<size_t>(id)];
-  float v = plain;
-  if (!(p.zeroIsOff && v <= 0.0f)) {
-    if (p.curve == kCurveInteger) v = std::floor(v + 0.5f);
-    v = std::clamp(v, m_StateLow[id], m_StateHigh[id]);
-  }
-  if (v != p.BoundPlain(v)) {
-    // Beyond the descriptor's bounds: through the binding, as loading a program does.
-    if (p.boundFloat) StoreShared(*p.boundFloat, v);
-    if (p.boundInt) StoreShared(*p.boundInt, static_cast<int32_t>(v));
-    p.SyncFromBinding();
-    OnParameterChanged(id);
-    return true;
-  }
-  return SetPlain(id, v);
-}
-
 void cReverbCore::OnParameterChanged(int32_t id) {
   switch (id) {
     case kParamGeometry:
@@ -324,8 +305,7 @@ bool cReverbCore::ProcessOrSleep(const float* inL, const float* inR, float* outL
 
 void cReverbCore::RenderBypassFade(const float* inL, const float* inR, float* outL, float* outR, int32_t frames,
                                    bool hold) {
-  const float fs = m_SampleRate.load(std::memory_order_relaxed);
-  const float step = 1.0f / std::max(1.0f, std::round(kBypassRampSeconds * (fs > 0.0f ? fs : 44100.0f)));
+  const float step = 1.0f / static_cast<float>(BypassRampFrames());
   const float target = m_bBypass.load(std::memory_order_relaxed) ? 1.0f : 0.0f;
   // A multiple of 8 frames per engine call keeps the engine's dither pattern.
   constexpr int32_t kChunk = 64;

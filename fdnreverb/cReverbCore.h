@@ -16,10 +16,10 @@
 #include <span>
 
 #include "../nimbolib/Atomic.h"
-#include "../nimbolib/cParameter.h"
 #include "Engine.h"
 #include "Identity.h"
 #include "Program.h"
+#include "cParameter.h"
 
 constexpr int32_t kNumParameters = 18;
 
@@ -34,6 +34,10 @@ enum : int32_t {
 // Host-side controls of formats that have them, after the VST 2.x indices.
 constexpr int32_t kBypassId = 18;
 constexpr int32_t kProgramChangeId = 19;
+
+// How a format's host expresses a value: VST3 in 0..1, CLAP in 0..1 but plain
+// for stepped parameters (switches, named values), LV2 always plain.
+enum class eHostScale { kNormalized, kPlainIfStepped, kPlain };
 
 constexpr int64_t kInfiniteTail = -1;
 // -150 dBFS: below it the input counts as silent and the network as died away,
@@ -61,17 +65,43 @@ class cReverbCore {
   float Plain(int32_t id) const { return Parameter(id).Value(); }
   // Controls that carry plain values and must reach every program offer the
   // descriptor's range widened to what factory programs store (a damping of
-  // 5 in "It is Spring"); SetPlainWide bounds to it as SetPlain bounds to the
-  // descriptor's, and takes the same path within the descriptor's bounds.
+  // 5 in "It is Spring").
   float WideLow(int32_t id) const { return m_StateLow[static_cast<size_t>(id)]; }
   float WideHigh(int32_t id) const { return m_StateHigh[static_cast<size_t>(id)]; }
-  bool SetPlainWide(int32_t id, float plain);
   // What follows a descriptor change: derived program fields, then dirty flags.
   void OnParameterChanged(int32_t id);
 
   // Windows-1252 "value unit" text of any plain value, and back.
   void ValueText(int32_t id, float plain, char (&text)[nimbo::kValueTextSize]) const;
   bool ParseValue(int32_t id, const char* text, float& plain) const;
+
+  // ---- host values [any thread]: how CLAP, VST3 and LV2 take and show them ----
+  // The parameters and, after them, the bypass. VST 2.x keeps its own rules.
+  static bool IsHostValue(int32_t id) { return id >= 0 && id <= kBypassId; }
+  // Switches and named values: integer steps.
+  bool IsStepped(int32_t id) const { return id == kBypassId || (IsParameter(id) && Parameter(id).curve == nimbo::kCurveInteger); }
+  // The value a host reads.
+  double HostValue(int32_t id, eHostScale scale) const;
+  // Sets a host's value. NaN keeps the value in force: hosts send it only by
+  // mistake, and what plays should not jump. A value the setting already has
+  // (hosts echo what they read) changes nothing either. A plain value is
+  // bounded to what programs store (see WideLow); a switch is on above 0 as
+  // plain, from 0.5 as normalized. False: nothing changed.
+  bool SetHostValue(int32_t id, double value, eHostScale scale);
+  // The plain value a host's value stands for. The value in force (and NaN)
+  // gives the setting itself, so a stored value outside the range (a damping
+  // of 5) reads as what it is.
+  float HostPlain(int32_t id, double value, eHostScale scale) const;
+  // Its Windows-1252 "value unit" text; the bypass reads "on" or "off".
+  void HostValueText(int32_t id, double value, eHostScale scale, char (&text)[nimbo::kValueTextSize]) const;
+  // A typed Windows-1252 text as a host's value; the bypass takes "on"/"off"
+  // in any case, or 1/0. Where 0 means "off", a number never gives "off"
+  // (nimbo::kJustAboveOff). False: not understood.
+  bool ParseHostValue(int32_t id, const char* text, eHostScale scale, double& value) const;
+  // Frames the output may still sound after the input stops. While bypassed
+  // only the fade to the input is left: the network is cleared once it is
+  // done, so a host keeps processing to the end of the fade and no longer.
+  int64_t HostTailFrames() const;
 
   // ---- programs [control] -----------------------------------------------------
   int32_t CurrentProgram() const { return m_CurrentProgram.load(); }
@@ -104,10 +134,6 @@ class cReverbCore {
   // Refuses (false) anything truncated, foreign, corrupt or out of range, and
   // then changes nothing.
   bool LoadState(std::span<const uint8_t> data);
-  // What a VST 2.x host saved of the VST 2.x build (its bank of programs, see
-  // Vst2Bank.cpp), for formats that take over its projects; false, changing
-  // nothing, for anything else.
-  bool LoadVst2State(std::span<const uint8_t> data);
 
   // ---- lifecycle [control, not while the audio thread renders] ----------------
   // Allocates the network once; false when memory is short.
@@ -162,6 +188,10 @@ class cReverbCore {
   // Pending reset and recomputation; false when there is nothing to render.
   bool BeginStretch(int32_t frames);
   void Render(const float* inL, const float* inR, float* outL, float* outR, int32_t frames, bool hold);
+  bool TakesPlain(int32_t id, eHostScale scale) const;
+  // A plain value bounded to the widened range, integers rounded, "off" kept.
+  float WidePlain(int32_t id, double plain) const;
+  int32_t BypassRampFrames() const;
   void RenderBypassFade(const float* inL, const float* inR, float* outL, float* outR, int32_t frames, bool hold);
 
   cFDNengine m_Engine;

@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 
+#include "../../nimbolib/Text.h"
 #include "../../nimbolib/TextEncoding.h"
 
 using namespace nimbo;
@@ -17,12 +18,9 @@ namespace {
 const char* kFeatures[] = {CLAP_PLUGIN_FEATURE_AUDIO_EFFECT, CLAP_PLUGIN_FEATURE_REVERB,
                                      CLAP_PLUGIN_FEATURE_STEREO, nullptr};
 constexpr uint32_t kNumClapParams = kNumParameters + 1;  // and the bypass
-
-void CopyText(char* dst, const char* src, size_t size) {
-  const size_t n = std::min(std::strlen(src), size - 1);
-  std::memcpy(dst, src, n);
-  dst[n] = '\0';
-}
+static_assert(kNumClapParams == kBypassId + 1);
+// CLAP hosts move stepped parameters in plain values, the others in 0..1.
+constexpr eHostScale kScale = eHostScale::kPlainIfStepped;
 
 }  // namespace
 
@@ -155,7 +153,7 @@ uint32_t cClapReverb::PortCount(const clap_plugin_t*, bool) { return 1; }
 bool cClapReverb::PortInfo(const clap_plugin_t*, uint32_t index, bool isInput, clap_audio_port_info_t* info) {
   if (index != 0 || !info) return false;
   info->id = 0;
-  CopyText(info->name, isInput ? "Stereo in" : "Stereo out", sizeof info->name);
+  CopyTerminated(info->name, isInput ? "Stereo in" : "Stereo out", sizeof info->name);
   info->flags = CLAP_AUDIO_PORT_IS_MAIN;
   info->channel_count = 2;
   info->port_type = CLAP_PORT_STEREO;
@@ -164,18 +162,6 @@ bool cClapReverb::PortInfo(const clap_plugin_t*, uint32_t index, bool isInput, c
 }
 
 // ---- params -------------------------------------------------------------------------------
-
-bool cClapReverb::IsStepped(clap_id id) const {
-  return id == static_cast<clap_id>(kBypassId) ||
-         (cReverbCore::IsParameter(static_cast<int32_t>(id)) &&
-          m_Core.Parameter(static_cast<int32_t>(id)).curve == kCurveInteger);
-}
-
-double cClapReverb::HostValue(clap_id id) const {
-  if (id == static_cast<clap_id>(kBypassId)) return m_Core.Bypassed() ? 1.0 : 0.0;
-  const auto i = static_cast<int32_t>(id);
-  return IsStepped(id) ? m_Core.Plain(i) : m_Core.Normalized(i);
-}
 
 uint32_t cClapReverb::ParamCount(const clap_plugin_t*) { return kNumClapParams; }
 
@@ -187,7 +173,7 @@ bool cClapReverb::ParamInfo(const clap_plugin_t* plugin, uint32_t index, clap_pa
   info->flags = CLAP_PARAM_IS_AUTOMATABLE;
   if (index == static_cast<uint32_t>(kBypassId)) {
     info->flags |= CLAP_PARAM_IS_STEPPED | CLAP_PARAM_IS_BYPASS;
-    CopyText(info->name, "Bypass", sizeof info->name);
+    CopyTerminated(info->name, "Bypass", sizeof info->name);
     info->max_value = 1.0;
     return true;
   }
@@ -195,7 +181,7 @@ bool cClapReverb::ParamInfo(const clap_plugin_t* plugin, uint32_t index, clap_pa
   const cParameter& p = core.Parameter(id);
   Cp1252ToUtf8(p.longName, info->name, sizeof info->name);
   Cp1252ToUtf8(p.groupName, info->module, sizeof info->module);
-  if (From(plugin)->IsStepped(index)) {
+  if (core.IsStepped(id)) {
     info->flags |= CLAP_PARAM_IS_STEPPED;
     info->min_value = p.minValue;
     info->max_value = p.maxValue;
@@ -209,41 +195,21 @@ bool cClapReverb::ParamInfo(const clap_plugin_t* plugin, uint32_t index, clap_pa
 
 bool cClapReverb::ParamValue(const clap_plugin_t* plugin, clap_id id, double* value) {
   if (id >= kNumClapParams || !value) return false;
-  *value = From(plugin)->HostValue(id);
+  *value = From(plugin)->m_Core.HostValue(static_cast<int32_t>(id), kScale);
   return true;
 }
 
 bool cClapReverb::ValueToText(const clap_plugin_t* plugin, clap_id id, double value, char* text, uint32_t size) {
-  if (id >= kNumClapParams || !text || size == 0 || value != value) return false;
-  if (id == static_cast<clap_id>(kBypassId)) {
-    CopyText(text, value >= 0.5 ? "on" : "off", size);
-    return true;
-  }
-  const cReverbCore& core = From(plugin)->m_Core;
-  const auto i = static_cast<int32_t>(id);
-  const float plain = From(plugin)->IsStepped(id) ? core.Parameter(i).BoundPlain(static_cast<float>(value))
-                                    : core.Parameter(i).NormalizedToPlain(static_cast<float>(std::clamp(value, 0.0, 1.0)));
+  if (id >= kNumClapParams || !text || size == 0) return false;
   char composed[kValueTextSize];
-  core.ValueText(i, plain, composed);
+  From(plugin)->m_Core.HostValueText(static_cast<int32_t>(id), value, kScale, composed);
   Cp1252ToUtf8(composed, text, size);
   return true;
 }
 
 bool cClapReverb::TextToValue(const clap_plugin_t* plugin, clap_id id, const char* text, double* value) {
   if (id >= kNumClapParams || !text || !value) return false;
-  const std::string cp1252 = Utf8ToCp1252(text);
-  if (id == static_cast<clap_id>(kBypassId)) {
-    if (cp1252 == "on" || cp1252 == "1") *value = 1.0;
-    else if (cp1252 == "off" || cp1252 == "0") *value = 0.0;
-    else return false;
-    return true;
-  }
-  const cReverbCore& core = From(plugin)->m_Core;
-  const auto i = static_cast<int32_t>(id);
-  float plain = 0.0f;
-  if (!core.ParseValue(i, cp1252.c_str(), plain)) return false;
-  *value = From(plugin)->IsStepped(id) ? plain : core.Parameter(i).NormalizedFor(plain);
-  return true;
+  return From(plugin)->m_Core.ParseHostValue(static_cast<int32_t>(id), Utf8ToCp1252(text).c_str(), kScale, *value);
 }
 
 void cClapReverb::Flush(const clap_plugin_t* plugin, const clap_input_events_t* in, const clap_output_events_t*) {
@@ -260,15 +226,7 @@ void cClapReverb::ApplyEvent(const clap_event_header_t* event) {
       event->size < sizeof(clap_event_param_value_t))
     return;
   const auto* change = reinterpret_cast<const clap_event_param_value_t*>(event);
-  const double v = change->value;
-  if (v != v) return;
-  if (change->param_id == static_cast<clap_id>(kBypassId)) {
-    m_Core.SetBypass(v >= 0.5);
-  } else if (cReverbCore::IsParameter(static_cast<int32_t>(change->param_id))) {
-    const auto id = static_cast<int32_t>(change->param_id);
-    if (IsStepped(change->param_id)) m_Core.SetPlain(id, static_cast<float>(v));
-    else m_Core.SetNormalized(id, static_cast<float>(v));
-  }
+  if (change->param_id < kNumClapParams) m_Core.SetHostValue(static_cast<int32_t>(change->param_id), change->value, kScale);
 }
 
 void cClapReverb::RescanValues() {
@@ -310,7 +268,7 @@ bool cClapReverb::Load(const clap_plugin_t* plugin, const clap_istream_t* stream
 // ---- tail, latency, presets -------------------------------------------------------------------
 
 uint32_t cClapReverb::Tail(const clap_plugin_t* plugin) {
-  const int64_t frames = From(plugin)->m_Core.TailFrames();
+  const int64_t frames = From(plugin)->m_Core.HostTailFrames();
   return frames < 0 || frames >= INT32_MAX ? static_cast<uint32_t>(INT32_MAX) : static_cast<uint32_t>(frames);
 }
 

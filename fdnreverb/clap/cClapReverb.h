@@ -72,9 +72,6 @@ class cClapReverb {
   static const clap_plugin_latency_t kLatency;
   static const clap_plugin_preset_load_t kPresetLoad;
 
-  bool IsStepped(clap_id id) const;
-  // The host's value of a parameter from the core's, and back.
-  double HostValue(clap_id id) const;
   void ApplyEvent(const clap_event_header_t* event);
   void ApplyEvents(const clap_input_events_t* in);
   void RescanValues();

@@ -3,18 +3,16 @@
 
 #include <cstddef>
 #include <string>
-#include <string_view>
 
+#include "../../nimbolib/Text.h"
 #include "../../nimbolib/TextEncoding.h"
 
 namespace nimbovst3 {
 
-// ASCII or UTF-8 bytes, cut to fit and always terminated.
+// ASCII or UTF-8 bytes, cut to fit, padded and always terminated.
 template <size_t N>
-void CopyText(char (&dst)[N], std::string_view text) {
-  size_t i = 0;
-  for (; i < text.size() && i + 1 < N; ++i) dst[i] = text[i];
-  for (; i < N; ++i) dst[i] = '\0';
+void CopyText(char (&dst)[N], const char* text) {
+  nimbo::CopyTerminated(dst, text, N);
 }
 
 // Our texts (Windows-1252, of which ASCII is a part) as UTF-16, cut to fit

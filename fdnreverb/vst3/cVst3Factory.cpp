@@ -1,7 +1,7 @@
 #include "cVst3Factory.h"
 
 #include "Vst3Identity.h"
-#include "cVst3Effect.h"
+#include "cVst3Reverb.h"
 #include "Vst3Text.h"
 
 namespace nimbovst3 {
@@ -89,7 +89,7 @@ tresult PLUGIN_API cVst3Factory::createInstance(FIDString cid, FIDString interfa
   if (!obj || !cid || !interfaceId) return kInvalidArgument;
   *obj = nullptr;
   if (!IidEqual(cid, kAudioEffectClassId)) return kNoInterface;
-  cVst3Effect* effect = cVst3Effect::Create();
+  cVst3Reverb* effect = cVst3Reverb::Create();
   if (!effect) return kOutOfMemory;
   const tresult result = effect->queryInterface(interfaceId, obj);
   effect->release();  // the host's reference, if any, keeps it

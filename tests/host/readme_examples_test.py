@@ -1,8 +1,8 @@
 #!/usr/bin/python3
-"""Runs every nimbohall-render example of the README on small files and
-checks what it says it does.
+"""Runs every nimbohall-render example of the README and the renderer's
+documentation on small files and checks what it says it does.
 
-    readme_examples_test.py README.md PATH/TO/nimbohall-render
+    readme_examples_test.py PATH/TO/nimbohall-render README.md docs/renderer.md
 
 Each example must exit 0 and print something; a file its comment names, and
 every output or JSON file its arguments name, must exist afterwards; the
@@ -61,9 +61,9 @@ def level_db(path, start, end):
     return 10.0 * math.log10(sum(s * s for s in part) / max(1, len(part)) + 1e-30)
 
 
-def examples(readme):
-    """The README's indented example lines that run the renderer, and its moves.txt block."""
-    lines = open(readme, encoding="utf-8").read().splitlines()
+def examples(documents):
+    """The documents' indented example lines that run the renderer, and the moves.txt block."""
+    lines = [line for path in documents for line in open(path, encoding="utf-8").read().splitlines()]
     commands = [line.strip() for line in lines if line.startswith("    nimbohall-render") and "[" not in line]
     start = lines.index("    # moves.txt")
     block = []
@@ -81,8 +81,8 @@ def outputs_named(arguments, comment):
 
 
 def main(argv):
-    readme, renderer = argv[1], os.path.abspath(argv[2])
-    commands, moves = examples(readme)
+    renderer = os.path.abspath(argv[1])
+    commands, moves = examples(argv[2:])
     failures = []
     if len(commands) < 8:
         failures.append(f"only {len(commands)} examples found")

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "cFDNreverb.h"
+#include "cVst2Reverb.h"
 
 namespace shelltest {
 

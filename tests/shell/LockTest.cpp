@@ -29,9 +29,9 @@ void WaitWhile(const std::atomic<bool>& flag) {
 }
 
 // The reverb, with an audio block and a Close that last as long as the test wants.
-class cBlockingReverb : public cFDNreverb {
+class cBlockingReverb : public cVst2Reverb {
  public:
-  explicit cBlockingReverb(sBlockState& state) : cFDNreverb(&QuietHost), m_State(state) {}
+  explicit cBlockingReverb(sBlockState& state) : cVst2Reverb(&QuietHost), m_State(state) {}
   ~cBlockingReverb() override {
     m_State.callersAtDestruction = m_AudioCallers.load();
     m_State.destroyed = true;
@@ -40,13 +40,13 @@ class cBlockingReverb : public cFDNreverb {
     ++m_State.audioCalls;
     if (m_State.closes > 0) m_State.processedAfterClose = true;
     WaitWhile(m_State.holdAudio);
-    cFDNreverb::processReplacing(inputs, outputs, frames);
+    cVst2Reverb::processReplacing(inputs, outputs, frames);
   }
   void Close() override {
     m_State.closeEntered = true;
     WaitWhile(m_State.holdClose);
     ++m_State.closes;
-    cFDNreverb::Close();
+    cVst2Reverb::Close();
   }
   int32_t AudioCallers() const { return m_AudioCallers.load(); }
   float StoredNormalized(int32_t index) const { return m_Parameters[static_cast<size_t>(index)].Normalized(); }

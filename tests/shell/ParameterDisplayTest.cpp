@@ -34,9 +34,9 @@ struct sBoundParameter {
   cParameter p;
 };
 
-class cInspectableReverb : public cFDNreverb {
+class cInspectableReverb : public cVst2Reverb {
  public:
-  cInspectableReverb() : cFDNreverb(&QuietHost) {}
+  cInspectableReverb() : cVst2Reverb(&QuietHost) {}
   cParameter& Parameter(int32_t index) { return m_Parameters[static_cast<size_t>(index)]; }
 };
 

@@ -159,7 +159,8 @@ TEST(Vst3Audio, BypassFadesToTheInputWithoutAClick) {
   }
   EXPECT_LE(step, allowed * 2.0f);
   EXPECT_EQ(plugin->Normalized(kBypass), 1.0);
-  EXPECT_EQ(plugin->Processor()->getTailSamples(), kNoTail);
+  // Only the fade is left to sound (at 44.1 kHz), as the CLAP build reports it.
+  EXPECT_EQ(plugin->Processor()->getTailSamples(), 441u);
 }
 
 TEST(Vst3Audio, SilenceFlagsTellExactlyWhichOutputsAreSilent) {

@@ -1,7 +1,7 @@
 // The library's two entry names; a host looks for VSTPluginMain, then main.
 #include <new>
 
-#include "cFDNreverb.h"
+#include "cVst2Reverb.h"
 
 #if defined(_WIN32)
 #define NIMBO_EXPORT extern "C"  // exported by the export definition file
@@ -11,7 +11,7 @@
 
 NIMBO_EXPORT AEffect* VSTCALLBACK VSTPluginMain(audioMasterCallback host) {
   if (!host) return nullptr;
-  cFDNreverb* effect = new (std::nothrow) cFDNreverb(host);
+  cVst2Reverb* effect = new (std::nothrow) cVst2Reverb(host);
   return effect ? effect->GetRecord() : nullptr;
 }
 

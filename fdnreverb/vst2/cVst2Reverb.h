@@ -13,16 +13,16 @@ struct sReverbCoreHolder {
   cReverbCore m_Core;
 };
 
-class cFDNreverb : private sReverbCoreHolder, public nimbo::cVSTeffect {
+class cVst2Reverb : private sReverbCoreHolder, public nimbo::cVSTeffect {
  public:
-  explicit cFDNreverb(audioMasterCallback host);
+  explicit cVst2Reverb(audioMasterCallback host);
 
   // The engine's vector state needs its alignment honoured on the heap too;
   // 32-bit Windows' malloc gives 8 bytes where the compiler assumes 16.
   static void* operator new(size_t size);
   static void* operator new(size_t size, const std::nothrow_t&) noexcept;
   static void operator delete(void* memory) noexcept;
-  ~cFDNreverb() override = default;
+  ~cVst2Reverb() override = default;
 
   void OnParameterChanged(int32_t index, float value) override;
   void processReplacing(float** inputs, float** outputs, int32_t frames) override;

@@ -1,4 +1,4 @@
-#include "cVst3Effect.h"
+#include "cVst3Reverb.h"
 
 #include <algorithm>
 #include <bit>
@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "../../nimbolib/TextEncoding.h"
+#include "Vst2Bank.h"
 #include "Vst3Identity.h"
 #include "Vst3Text.h"
 
@@ -19,36 +20,19 @@ using namespace vst3;
 namespace {
 
 constexpr int32_t kLastProgram = kNumPrograms - 1;
-// The lowest normalized value that is not "off": its setting shows as the lowest one.
-constexpr float kJustAboveOff = 1e-6f;
+constexpr eHostScale kScale = eHostScale::kNormalized;
 
-// A host's normalized value as the core takes it: NaN counts as 1, as in VST 2.x.
-float Unit(double n) { return n != n ? 1.0f : static_cast<float>(std::clamp(n, 0.0, 1.0)); }
-int32_t ProgramIndex(double n) { return static_cast<int32_t>(std::lround(Unit(n) * kLastProgram)); }
+// NaN is no program: callers keep the one in force.
+int32_t ProgramIndex(double n) { return static_cast<int32_t>(std::lround(std::clamp(n, 0.0, 1.0) * kLastProgram)); }
 float ProgramNormalized(int32_t index) { return static_cast<float>(index) / kLastProgram; }
 
 bool IsKnown(Vst::ParamID id) { return id < static_cast<Vst::ParamID>(kNumVst3Parameters); }
-bool IsCoreParameter(Vst::ParamID id) { return id < static_cast<Vst::ParamID>(kNumParameters); }
+bool IsHostValue(Vst::ParamID id) { return id <= static_cast<Vst::ParamID>(kBypassId); }
 
 void PutText(Vst::String128 out, const char* cp1252) { nimbo::Cp1252ToUtf16(cp1252, out, 128); }
 
-// A host's text in Windows-1252, without surrounding blanks.
-std::string HostText(const Vst::TChar* text) {
-  std::string s = nimbo::Utf16ToCp1252(text, 1024);
-  const size_t first = s.find_first_not_of(" \t");
-  if (first == std::string::npos) return {};
-  return s.substr(first, s.find_last_not_of(" \t") - first + 1);
-}
-
-bool SameWord(std::string_view a, std::string_view b) {
-  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
-           return lower(x) == lower(y);
-         });
-}
-
 // A whole number 0..max written plainly, or -1.
-int32_t WholeNumber(const std::string& text, int32_t max) {
+int32_t WholeNumber(std::string_view text, int32_t max) {
   if (text.empty() || text.size() > 3) return -1;
   int32_t value = 0;
   for (char c : text) {
@@ -60,9 +44,9 @@ int32_t WholeNumber(const std::string& text, int32_t max) {
 
 }  // namespace
 
-cVst3Effect* cVst3Effect::Create() { return new (std::nothrow) cVst3Effect(); }
+cVst3Reverb* cVst3Reverb::Create() { return new (std::nothrow) cVst3Reverb(); }
 
-cVst3Effect::cVst3Effect() {
+cVst3Reverb::cVst3Reverb() {
   for (int32_t id = 0; id < kNumVst3Parameters; ++id) {
     m_Default[static_cast<size_t>(id)] = CurrentNormalized(id);
     m_HostView[static_cast<size_t>(id)] = CurrentNormalized(id);
@@ -75,7 +59,7 @@ cVst3Effect::cVst3Effect() {
 
 // ---- FUnknown ------------------------------------------------------------------------
 
-tresult PLUGIN_API cVst3Effect::queryInterface(const TUID interfaceId, void** obj) {
+tresult PLUGIN_API cVst3Reverb::queryInterface(const TUID interfaceId, void** obj) {
   if (!obj) return kInvalidArgument;
   *obj = nullptr;
   IComponent* component = this;
@@ -97,9 +81,9 @@ tresult PLUGIN_API cVst3Effect::queryInterface(const TUID interfaceId, void** ob
   return kResultOk;
 }
 
-uint32 PLUGIN_API cVst3Effect::addRef() { return ++m_RefCount; }
+uint32 PLUGIN_API cVst3Reverb::addRef() { return ++m_RefCount; }
 
-uint32 PLUGIN_API cVst3Effect::release() {
+uint32 PLUGIN_API cVst3Reverb::release() {
   const uint32 count = --m_RefCount;
   if (count == 0) delete this;
   return count;
@@ -111,13 +95,13 @@ uint32 PLUGIN_API cVst3Effect::release() {
 // and may terminate and initialize either role again. The network is made at
 // the first initialize and kept until the object goes, so a terminated object
 // can be initialized again with its settings.
-tresult PLUGIN_API cVst3Effect::initialize(FUnknown*) {
+tresult PLUGIN_API cVst3Reverb::initialize(FUnknown*) {
   if (m_Initializations == 0 && !m_Core.Open(static_cast<float>(m_SampleRate))) return kOutOfMemory;
   ++m_Initializations;
   return kResultOk;
 }
 
-tresult PLUGIN_API cVst3Effect::terminate() {
+tresult PLUGIN_API cVst3Reverb::terminate() {
   if (m_Initializations == 0) return kResultFalse;
   if (--m_Initializations == 0) {
     m_bProcessing = false;
@@ -128,19 +112,19 @@ tresult PLUGIN_API cVst3Effect::terminate() {
 
 // ---- IComponent ------------------------------------------------------------------------
 
-tresult PLUGIN_API cVst3Effect::getControllerClassId(TUID classId) {
+tresult PLUGIN_API cVst3Reverb::getControllerClassId(TUID classId) {
   // The controller is this object: hosts then ask it for IEditController.
   if (classId) std::memset(classId, 0, sizeof(TUID));
   return kResultFalse;
 }
 
-tresult PLUGIN_API cVst3Effect::setIoMode(Vst::IoMode) { return kNotImplemented; }
+tresult PLUGIN_API cVst3Reverb::setIoMode(Vst::IoMode) { return kNotImplemented; }
 
-int32 PLUGIN_API cVst3Effect::getBusCount(Vst::MediaType type, Vst::BusDirection dir) {
+int32 PLUGIN_API cVst3Reverb::getBusCount(Vst::MediaType type, Vst::BusDirection dir) {
   return type == Vst::kAudio && (dir == Vst::kInput || dir == Vst::kOutput) ? 1 : 0;
 }
 
-tresult PLUGIN_API cVst3Effect::getBusInfo(Vst::MediaType type, Vst::BusDirection dir, int32 index,
+tresult PLUGIN_API cVst3Reverb::getBusInfo(Vst::MediaType type, Vst::BusDirection dir, int32 index,
                                            Vst::BusInfo& bus) {
   if (type != Vst::kAudio || index != 0 || (dir != Vst::kInput && dir != Vst::kOutput)) return kInvalidArgument;
   bus.mediaType = Vst::kAudio;
@@ -152,14 +136,14 @@ tresult PLUGIN_API cVst3Effect::getBusInfo(Vst::MediaType type, Vst::BusDirectio
   return kResultOk;
 }
 
-tresult PLUGIN_API cVst3Effect::getRoutingInfo(Vst::RoutingInfo&, Vst::RoutingInfo&) { return kNotImplemented; }
+tresult PLUGIN_API cVst3Reverb::getRoutingInfo(Vst::RoutingInfo&, Vst::RoutingInfo&) { return kNotImplemented; }
 
-tresult PLUGIN_API cVst3Effect::activateBus(Vst::MediaType type, Vst::BusDirection dir, int32 index, TBool) {
+tresult PLUGIN_API cVst3Reverb::activateBus(Vst::MediaType type, Vst::BusDirection dir, int32 index, TBool) {
   if (type != Vst::kAudio || index != 0 || (dir != Vst::kInput && dir != Vst::kOutput)) return kInvalidArgument;
   return kResultOk;
 }
 
-tresult PLUGIN_API cVst3Effect::setActive(TBool state) {
+tresult PLUGIN_API cVst3Reverb::setActive(TBool state) {
   if (!state) {
     m_bActive = false;
     return kResultOk;
@@ -176,7 +160,7 @@ tresult PLUGIN_API cVst3Effect::setActive(TBool state) {
   return kResultOk;
 }
 
-tresult cVst3Effect::SetComponentState(IBStream* state) {
+tresult cVst3Reverb::SetComponentState(IBStream* state) {
   if (!state) return kInvalidArgument;
   // Our own state, or the bank a VST 2.x host saved of the VST 2.x build, which
   // hosts hand over when this class takes its place in an old project. Banks
@@ -196,12 +180,12 @@ tresult cVst3Effect::SetComponentState(IBStream* state) {
     total += static_cast<size_t>(moved);
   }
   const std::span<const uint8_t> read(bytes.data(), total);
-  if (total > kLimit || !(m_Core.LoadState(read) || m_Core.LoadVst2State(read))) return kInvalidArgument;
+  if (total > kLimit || !(m_Core.LoadState(read) || LoadVst2Bank(m_Core, read))) return kInvalidArgument;
   m_PendingProgram = -1;
   return kResultOk;
 }
 
-tresult cVst3Effect::GetComponentState(IBStream* state) {
+tresult cVst3Reverb::GetComponentState(IBStream* state) {
   if (!state) return kInvalidArgument;
   ApplyPendingProgram();
   std::array<uint8_t, cReverbCore::kStateSize> bytes{};
@@ -218,7 +202,7 @@ tresult cVst3Effect::GetComponentState(IBStream* state) {
 
 // ---- IAudioProcessor ----------------------------------------------------------------------
 
-tresult PLUGIN_API cVst3Effect::setBusArrangements(Vst::SpeakerArrangement* inputs, int32 numIns,
+tresult PLUGIN_API cVst3Reverb::setBusArrangements(Vst::SpeakerArrangement* inputs, int32 numIns,
                                                    Vst::SpeakerArrangement* outputs, int32 numOuts) {
   if (numIns != 1 || numOuts != 1 || !inputs || !outputs) return kResultFalse;
   const int inputChannels = std::popcount(inputs[0]);
@@ -231,19 +215,19 @@ tresult PLUGIN_API cVst3Effect::setBusArrangements(Vst::SpeakerArrangement* inpu
   return kResultTrue;
 }
 
-tresult PLUGIN_API cVst3Effect::getBusArrangement(Vst::BusDirection dir, int32 index, Vst::SpeakerArrangement& arr) {
+tresult PLUGIN_API cVst3Reverb::getBusArrangement(Vst::BusDirection dir, int32 index, Vst::SpeakerArrangement& arr) {
   if (index != 0 || (dir != Vst::kInput && dir != Vst::kOutput)) return kInvalidArgument;
   arr = dir == Vst::kInput ? m_InputArrangement.load() : Vst::SpeakerArr::kStereo;
   return kResultOk;
 }
 
-tresult PLUGIN_API cVst3Effect::canProcessSampleSize(int32 symbolicSampleSize) {
+tresult PLUGIN_API cVst3Reverb::canProcessSampleSize(int32 symbolicSampleSize) {
   return symbolicSampleSize == Vst::kSample32 ? kResultTrue : kResultFalse;
 }
 
-uint32 PLUGIN_API cVst3Effect::getLatencySamples() { return 0; }
+uint32 PLUGIN_API cVst3Reverb::getLatencySamples() { return 0; }
 
-tresult PLUGIN_API cVst3Effect::setupProcessing(Vst::ProcessSetup& setup) {
+tresult PLUGIN_API cVst3Reverb::setupProcessing(Vst::ProcessSetup& setup) {
   if (m_bActive || setup.symbolicSampleSize != Vst::kSample32) return kResultFalse;
   if (!(setup.sampleRate > 0.0) || !std::isfinite(setup.sampleRate) || setup.maxSamplesPerBlock <= 0)
     return kInvalidArgument;
@@ -254,12 +238,12 @@ tresult PLUGIN_API cVst3Effect::setupProcessing(Vst::ProcessSetup& setup) {
   return kResultOk;
 }
 
-tresult PLUGIN_API cVst3Effect::setProcessing(TBool state) {
+tresult PLUGIN_API cVst3Reverb::setProcessing(TBool state) {
   m_bProcessing = state != 0;
   return kResultOk;
 }
 
-tresult PLUGIN_API cVst3Effect::process(Vst::ProcessData& data) {
+tresult PLUGIN_API cVst3Reverb::process(Vst::ProcessData& data) {
   if (data.symbolicSampleSize != Vst::kSample32 || data.numSamples < 0) return kInvalidArgument;
   const int32 frames = data.numSamples;
   float* outL = nullptr;
@@ -300,7 +284,7 @@ tresult PLUGIN_API cVst3Effect::process(Vst::ProcessData& data) {
   return kResultOk;
 }
 
-void cVst3Effect::RenderWithChanges(Vst::ProcessData& data, const float* inL, const float* inR, float* outL,
+void cVst3Reverb::RenderWithChanges(Vst::ProcessData& data, const float* inL, const float* inR, float* outL,
                                     float* outR) {
   const int32 frames = data.numSamples;
   auto load = [frames](sCursor& c, int32 floor) {
@@ -362,7 +346,7 @@ void cVst3Effect::RenderWithChanges(Vst::ProcessData& data, const float* inL, co
   }
 }
 
-void cVst3Effect::Render(const float* inL, const float* inR, float* outL, float* outR, int32_t from, int32_t frames) {
+void cVst3Reverb::Render(const float* inL, const float* inR, float* outL, float* outR, int32_t from, int32_t frames) {
   if (inL) {
     m_bAllZeros = m_Core.ProcessOrSleep(inL + from, inR + from, outL + from, outR + from, frames, m_bInputSilent) &&
                   m_bAllZeros;
@@ -382,7 +366,7 @@ void cVst3Effect::Render(const float* inL, const float* inR, float* outL, float*
   }
 }
 
-void cVst3Effect::ReportChanges(Vst::IParameterChanges* changes) {
+void cVst3Reverb::ReportChanges(Vst::IParameterChanges* changes) {
   // Nothing changed since the last look, nothing to compare (a pending program change counts as a change).
   const uint32_t count = m_Core.ValueChanges();
   if (!changes || (count == m_ReportedChanges && m_PendingProgram.load(std::memory_order_relaxed) < 0)) return;
@@ -400,37 +384,29 @@ void cVst3Effect::ReportChanges(Vst::IParameterChanges* changes) {
   }
 }
 
-uint32 PLUGIN_API cVst3Effect::getTailSamples() {
-  if (m_Core.Bypassed()) return Vst::kNoTail;
-  const int64_t frames = m_Core.TailFrames();
+uint32 PLUGIN_API cVst3Reverb::getTailSamples() {
+  const int64_t frames = m_Core.HostTailFrames();
   if (frames == ::kInfiniteTail) return Vst::kInfiniteTail;
   return static_cast<uint32>(std::clamp<int64_t>(frames, 0, Vst::kInfiniteTail - 1));
 }
 
-uint32 PLUGIN_API cVst3Effect::getProcessContextRequirements() { return 0; }
+uint32 PLUGIN_API cVst3Reverb::getProcessContextRequirements() { return 0; }
 
 // ---- values ----------------------------------------------------------------------------
 
-float cVst3Effect::CurrentNormalized(int32_t id) const {
+float cVst3Reverb::CurrentNormalized(int32_t id) const {
   if (id < kNumParameters) return m_Core.Normalized(id);
   if (id == kBypassId) return m_Core.Bypassed() ? 1.0f : 0.0f;
   const int32_t pending = m_PendingProgram.load();
   return ProgramNormalized(pending >= 0 ? pending : m_Core.CurrentProgram());
 }
 
-void cVst3Effect::Apply(int32_t id, double normalized, bool fromAudioThread) {
+void cVst3Reverb::Apply(int32_t id, double normalized, bool fromAudioThread) {
   std::atomic<float>& known = m_HostView[static_cast<size_t>(id)];
-  if (id < kNumParameters) {
-    const float n = Unit(normalized);
-    const nimbo::cParameter& p = m_Core.Parameter(id);
-    // A value the setting already has (an echo, a stepped value in the same step) changes nothing.
-    if (n != p.Normalized() && p.NormalizedToPlain(n) != p.Value()) m_Core.SetNormalized(id, n);
-    known.store(p.Normalized(), std::memory_order_relaxed);
-  } else if (id == kBypassId) {
-    const bool on = Unit(normalized) >= 0.5f;
-    if (on != m_Core.Bypassed()) m_Core.SetBypass(on);
-    known.store(on ? 1.0f : 0.0f, std::memory_order_relaxed);
-  } else if (id == kProgramChangeId) {
+  if (IsHostValue(static_cast<Vst::ParamID>(id))) {
+    m_Core.SetHostValue(id, normalized, kScale);
+    known.store(CurrentNormalized(id), std::memory_order_relaxed);
+  } else if (id == kProgramChangeId && normalized == normalized) {
     const int32_t index = ProgramIndex(normalized);
     if (fromAudioThread) {
       // At its frame, unless a control thread is loading a program or a state right now.
@@ -443,22 +419,22 @@ void cVst3Effect::Apply(int32_t id, double normalized, bool fromAudioThread) {
   }
 }
 
-void cVst3Effect::ApplyPendingProgram() {
+void cVst3Reverb::ApplyPendingProgram() {
   const int32_t pending = m_PendingProgram.exchange(-1);
   if (pending >= 0 && pending != m_Core.CurrentProgram()) m_Core.SetProgram(pending);
 }
 
 // ---- IEditController -------------------------------------------------------------------------
 
-tresult cVst3Effect::SetControllerState(IBStream* state) { return state ? kResultOk : kInvalidArgument; }
-tresult cVst3Effect::GetControllerState(IBStream* state) { return state ? kResultOk : kInvalidArgument; }
+tresult cVst3Reverb::SetControllerState(IBStream* state) { return state ? kResultOk : kInvalidArgument; }
+tresult cVst3Reverb::GetControllerState(IBStream* state) { return state ? kResultOk : kInvalidArgument; }
 
 // The component's state is this object's own; nothing to take over.
-tresult PLUGIN_API cVst3Effect::setComponentState(IBStream* state) { return state ? kResultOk : kInvalidArgument; }
+tresult PLUGIN_API cVst3Reverb::setComponentState(IBStream* state) { return state ? kResultOk : kInvalidArgument; }
 
-int32 PLUGIN_API cVst3Effect::getParameterCount() { return kNumVst3Parameters; }
+int32 PLUGIN_API cVst3Reverb::getParameterCount() { return kNumVst3Parameters; }
 
-tresult PLUGIN_API cVst3Effect::getParameterInfo(int32 paramIndex, Vst::ParameterInfo& info) {
+tresult PLUGIN_API cVst3Reverb::getParameterInfo(int32 paramIndex, Vst::ParameterInfo& info) {
   if (paramIndex < 0 || paramIndex >= kNumVst3Parameters) return kInvalidArgument;
   info = {};
   info.id = static_cast<Vst::ParamID>(paramIndex);
@@ -487,94 +463,66 @@ tresult PLUGIN_API cVst3Effect::getParameterInfo(int32 paramIndex, Vst::Paramete
   return kResultOk;
 }
 
-tresult PLUGIN_API cVst3Effect::getParamStringByValue(Vst::ParamID id, Vst::ParamValue valueNormalized,
+tresult PLUGIN_API cVst3Reverb::getParamStringByValue(Vst::ParamID id, Vst::ParamValue valueNormalized,
                                                       Vst::String128 string) {
   if (!string || !IsKnown(id)) return kInvalidArgument;
-  const float n = Unit(valueNormalized);
-  if (IsCoreParameter(id)) {
-    const auto index = static_cast<int32_t>(id);
-    const nimbo::cParameter& p = m_Core.Parameter(index);
-    // The current value's own text, not that of its normalized round trip.
-    const float plain = n == p.Normalized() ? p.Value() : p.NormalizedToPlain(n);
+  if (IsHostValue(id)) {
     char text[nimbo::kValueTextSize];
-    m_Core.ValueText(index, plain, text);
+    m_Core.HostValueText(static_cast<int32_t>(id), valueNormalized, kScale, text);
     PutText(string, text);
-  } else if (id == kBypassId) {
-    PutText(string, n >= 0.5f ? "on" : "off");
   } else {
     char name[kProgramNameSize] = {};
-    m_Core.GetProgramName(ProgramIndex(n), name);
+    m_Core.GetProgramName(valueNormalized == valueNormalized ? ProgramIndex(valueNormalized) : m_Core.CurrentProgram(), name);
     PutText(string, name);
   }
   return kResultOk;
 }
 
-tresult PLUGIN_API cVst3Effect::getParamValueByString(Vst::ParamID id, Vst::TChar* string,
+tresult PLUGIN_API cVst3Reverb::getParamValueByString(Vst::ParamID id, Vst::TChar* string,
                                                       Vst::ParamValue& valueNormalized) {
   if (!string || !IsKnown(id)) return kInvalidArgument;
-  const std::string text = HostText(string);
-  if (IsCoreParameter(id)) {
-    const auto index = static_cast<int32_t>(id);
-    const nimbo::cParameter& p = m_Core.Parameter(index);
-    float plain = 0.0f;
-    if (!m_Core.ParseValue(index, text.c_str(), plain)) return kResultFalse;
-    valueNormalized = plain == p.Value() ? p.Normalized() : p.PlainToNormalized(plain);
-    // Where normalized 0 means "off", a number that reads as the lowest
-    // setting ("0.10", or "0.00" rounded) means just above it.
-    char off[nimbo::kValueTextSize];
-    m_Core.ValueText(index, 0.0f, off);
-    if (p.zeroIsOff && valueNormalized == 0.0 && !SameWord(text, off)) valueNormalized = kJustAboveOff;
-    return kResultOk;
-  }
-  if (id == kBypassId) {
-    if (SameWord(text, "on") || text == "1") {
-      valueNormalized = 1.0;
-    } else if (SameWord(text, "off") || text == "0") {
-      valueNormalized = 0.0;
-    } else {
-      return kResultFalse;
-    }
-    return kResultOk;
-  }
+  const std::string cp1252 = nimbo::Utf16ToCp1252(string, 1024);
+  if (IsHostValue(id))
+    return m_Core.ParseHostValue(static_cast<int32_t>(id), cp1252.c_str(), kScale, valueNormalized) ? kResultOk
+                                                                                                     : kResultFalse;
+  const std::string_view text = nimbo::Trimmed(cp1252);
   int32_t program = WholeNumber(text, kLastProgram);
   for (int32_t k = 0; program < 0 && k < kNumPrograms; ++k) {
     char name[kProgramNameSize] = {};
     m_Core.GetProgramName(k, name);
-    if (SameWord(text, name)) program = k;
+    if (nimbo::SameWord(text, name)) program = k;
   }
   if (program < 0) return kResultFalse;
   valueNormalized = ProgramNormalized(program);
   return kResultOk;
 }
 
-Vst::ParamValue PLUGIN_API cVst3Effect::normalizedParamToPlain(Vst::ParamID id, Vst::ParamValue valueNormalized) {
-  const float n = Unit(valueNormalized);
-  if (IsCoreParameter(id)) return m_Core.Parameter(static_cast<int32_t>(id)).NormalizedToPlain(n);
-  if (id == kBypassId) return n >= 0.5f ? 1.0 : 0.0;
-  if (id == kProgramChangeId) return ProgramIndex(n);
+Vst::ParamValue PLUGIN_API cVst3Reverb::normalizedParamToPlain(Vst::ParamID id, Vst::ParamValue valueNormalized) {
+  if (IsHostValue(id)) return m_Core.HostPlain(static_cast<int32_t>(id), valueNormalized, kScale);
+  if (id == kProgramChangeId) return valueNormalized == valueNormalized ? ProgramIndex(valueNormalized) : m_Core.CurrentProgram();
   return 0.0;
 }
 
-Vst::ParamValue PLUGIN_API cVst3Effect::plainParamToNormalized(Vst::ParamID id, Vst::ParamValue plainValue) {
-  if (IsCoreParameter(id)) {
-    const nimbo::cParameter& p = m_Core.Parameter(static_cast<int32_t>(id));
-    return p.PlainToNormalized(p.BoundPlain(static_cast<float>(plainValue)));
+Vst::ParamValue PLUGIN_API cVst3Reverb::plainParamToNormalized(Vst::ParamID id, Vst::ParamValue plainValue) {
+  if (id == kBypassId) return m_Core.HostPlain(kBypassId, plainValue, eHostScale::kPlain);
+  if (IsHostValue(id)) {
+    const auto index = static_cast<int32_t>(id);
+    return m_Core.Parameter(index).PlainToNormalized(m_Core.HostPlain(index, plainValue, eHostScale::kPlain));
   }
-  if (id == kBypassId) return plainValue >= 0.5 ? 1.0 : 0.0;
   if (id == kProgramChangeId) {
-    if (plainValue != plainValue) return 0.0;
+    if (plainValue != plainValue) return ProgramNormalized(m_Core.CurrentProgram());
     return ProgramNormalized(static_cast<int32_t>(std::lround(std::clamp(plainValue, 0.0, double{kLastProgram}))));
   }
   return 0.0;
 }
 
-Vst::ParamValue PLUGIN_API cVst3Effect::getParamNormalized(Vst::ParamID id) {
+Vst::ParamValue PLUGIN_API cVst3Reverb::getParamNormalized(Vst::ParamID id) {
   if (!IsKnown(id)) return 0.0;
   ApplyPendingProgram();
   return CurrentNormalized(static_cast<int32_t>(id));
 }
 
-tresult PLUGIN_API cVst3Effect::setParamNormalized(Vst::ParamID id, Vst::ParamValue value) {
+tresult PLUGIN_API cVst3Reverb::setParamNormalized(Vst::ParamID id, Vst::ParamValue value) {
   if (!IsKnown(id)) return kInvalidArgument;
   ApplyPendingProgram();
   // While processing runs, values reach the effect through process(); a program change is a control-thread edit.
@@ -583,15 +531,15 @@ tresult PLUGIN_API cVst3Effect::setParamNormalized(Vst::ParamID id, Vst::ParamVa
   return kResultOk;
 }
 
-tresult PLUGIN_API cVst3Effect::setComponentHandler(Vst::IComponentHandler*) { return kResultOk; }
+tresult PLUGIN_API cVst3Reverb::setComponentHandler(Vst::IComponentHandler*) { return kResultOk; }
 
-IPlugView* PLUGIN_API cVst3Effect::createView(FIDString) { return nullptr; }
+IPlugView* PLUGIN_API cVst3Reverb::createView(FIDString) { return nullptr; }
 
 // ---- IUnitInfo ----------------------------------------------------------------------------------
 
-int32 PLUGIN_API cVst3Effect::getUnitCount() { return 1 + kNumGroupUnits; }
+int32 PLUGIN_API cVst3Reverb::getUnitCount() { return 1 + kNumGroupUnits; }
 
-tresult PLUGIN_API cVst3Effect::getUnitInfo(int32 unitIndex, Vst::UnitInfo& info) {
+tresult PLUGIN_API cVst3Reverb::getUnitInfo(int32 unitIndex, Vst::UnitInfo& info) {
   if (unitIndex < 0 || unitIndex > kNumGroupUnits) return kInvalidArgument;
   info = {};
   info.id = unitIndex;
@@ -608,9 +556,9 @@ tresult PLUGIN_API cVst3Effect::getUnitInfo(int32 unitIndex, Vst::UnitInfo& info
   return kResultOk;
 }
 
-int32 PLUGIN_API cVst3Effect::getProgramListCount() { return 1; }
+int32 PLUGIN_API cVst3Reverb::getProgramListCount() { return 1; }
 
-tresult PLUGIN_API cVst3Effect::getProgramListInfo(int32 listIndex, Vst::ProgramListInfo& info) {
+tresult PLUGIN_API cVst3Reverb::getProgramListInfo(int32 listIndex, Vst::ProgramListInfo& info) {
   if (listIndex != 0) return kInvalidArgument;
   info = {};
   info.id = kProgramListId;
@@ -619,7 +567,7 @@ tresult PLUGIN_API cVst3Effect::getProgramListInfo(int32 listIndex, Vst::Program
   return kResultOk;
 }
 
-tresult PLUGIN_API cVst3Effect::getProgramName(Vst::ProgramListID listId, int32 programIndex, Vst::String128 name) {
+tresult PLUGIN_API cVst3Reverb::getProgramName(Vst::ProgramListID listId, int32 programIndex, Vst::String128 name) {
   if (!name || listId != kProgramListId || programIndex < 0 || programIndex >= kNumPrograms) return kInvalidArgument;
   char text[kProgramNameSize] = {};
   m_Core.GetProgramName(programIndex, text);
@@ -627,31 +575,31 @@ tresult PLUGIN_API cVst3Effect::getProgramName(Vst::ProgramListID listId, int32 
   return kResultOk;
 }
 
-tresult PLUGIN_API cVst3Effect::getProgramInfo(Vst::ProgramListID, int32, Vst::CString, Vst::String128) {
+tresult PLUGIN_API cVst3Reverb::getProgramInfo(Vst::ProgramListID, int32, Vst::CString, Vst::String128) {
   return kResultFalse;
 }
 
-tresult PLUGIN_API cVst3Effect::hasProgramPitchNames(Vst::ProgramListID, int32) { return kResultFalse; }
+tresult PLUGIN_API cVst3Reverb::hasProgramPitchNames(Vst::ProgramListID, int32) { return kResultFalse; }
 
-tresult PLUGIN_API cVst3Effect::getProgramPitchName(Vst::ProgramListID, int32, int16, Vst::String128) {
+tresult PLUGIN_API cVst3Reverb::getProgramPitchName(Vst::ProgramListID, int32, int16, Vst::String128) {
   return kResultFalse;
 }
 
-Vst::UnitID PLUGIN_API cVst3Effect::getSelectedUnit() { return m_SelectedUnit; }
+Vst::UnitID PLUGIN_API cVst3Reverb::getSelectedUnit() { return m_SelectedUnit; }
 
-tresult PLUGIN_API cVst3Effect::selectUnit(Vst::UnitID unitId) {
+tresult PLUGIN_API cVst3Reverb::selectUnit(Vst::UnitID unitId) {
   if (unitId < 0 || unitId > kNumGroupUnits) return kInvalidArgument;
   m_SelectedUnit = unitId;
   return kResultOk;
 }
 
-tresult PLUGIN_API cVst3Effect::getUnitByBus(Vst::MediaType type, Vst::BusDirection dir, int32 busIndex, int32,
+tresult PLUGIN_API cVst3Reverb::getUnitByBus(Vst::MediaType type, Vst::BusDirection dir, int32 busIndex, int32,
                                              Vst::UnitID& unitId) {
   if (type != Vst::kAudio || busIndex != 0 || (dir != Vst::kInput && dir != Vst::kOutput)) return kResultFalse;
   unitId = Vst::kRootUnitId;
   return kResultOk;
 }
 
-tresult PLUGIN_API cVst3Effect::setUnitProgramData(int32, int32, IBStream*) { return kNotImplemented; }
+tresult PLUGIN_API cVst3Reverb::setUnitProgramData(int32, int32, IBStream*) { return kNotImplemented; }
 
 }  // namespace nimbovst3

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "cReverbCore.h"
+#include "Vst2Bank.h"
 
 namespace {
 
@@ -96,7 +96,7 @@ bool ReadProgram(cBigEndian& in, sVst2Program& program) {
 
 }  // namespace
 
-bool cReverbCore::LoadVst2State(std::span<const uint8_t> data) {
+bool LoadVst2Bank(cReverbCore& core, std::span<const uint8_t> data) {
   cBigEndian in(data);
   uint32_t tag = in.U32();
   bool bypass = false;
@@ -136,19 +136,19 @@ bool cReverbCore::LoadVst2State(std::span<const uint8_t> data) {
   if (!in.Good() || !in.AtEnd()) return false;
 
   for (uint32_t i = 0; i < programs.size(); ++i) {
-    SetProgram(static_cast<int32_t>(i));
-    SetProgramName(programs[i].name.c_str());
+    core.SetProgram(static_cast<int32_t>(i));
+    core.SetProgramName(programs[i].name.c_str());
     for (size_t id = 0; id < programs[i].values.size(); ++id) {
       const auto p = static_cast<int32_t>(id);
-      if (IsProgramParameter(p) && Normalized(p) != programs[i].values[id]) SetNormalized(p, programs[i].values[id]);
+      if (core.IsProgramParameter(p) && core.Normalized(p) != programs[i].values[id]) core.SetNormalized(p, programs[i].values[id]);
     }
   }
-  SetProgram(static_cast<int32_t>(current));
+  core.SetProgram(static_cast<int32_t>(current));
   // The switches belong to no program: the current program's record holds what was on.
   for (size_t id = 0; id < programs[current].values.size(); ++id) {
     const auto p = static_cast<int32_t>(id);
-    if (!IsProgramParameter(p) && Normalized(p) != programs[current].values[id]) SetNormalized(p, programs[current].values[id]);
+    if (!core.IsProgramParameter(p) && core.Normalized(p) != programs[current].values[id]) core.SetNormalized(p, programs[current].values[id]);
   }
-  SetBypass(bypass);
+  core.SetBypass(bypass);
   return true;
 }

@@ -21,6 +21,11 @@ constexpr int kDisplayTextSize = 9;  // value text: 8 characters and NUL
 constexpr int kLabelTextSize = 10;   // unit text: 9 characters and NUL
 constexpr int kValueTextSize = kDisplayTextSize + kLabelTextSize;  // "value unit", as one text
 
+// The normalized value just above "off" where 0 means "off": a normal float,
+// which no host or processor flushes to zero, and the plain value of every
+// such curve there is above "off" too.
+constexpr float kJustAboveOff = 1e-6f;
+
 class cParameter {
  public:
   // Set-up, once, during the effect's construction.
@@ -38,7 +43,7 @@ class cParameter {
   void SyncFromBinding();
 
   // The normalized value that sets plain value v: PlainToNormalized, except
-  // that a value other than "off" never gets the 0 that means "off".
+  // that a value other than "off" gets at least kJustAboveOff.
   float NormalizedFor(float v) const;
   // A plain value as the parameter can hold it: within the bounds, integers
   // rounded to the nearest, 0 kept where it means "off". NaN gives NaN.
@@ -57,8 +62,8 @@ class cParameter {
   // with the unit, an SI prefix where the display uses them ("25ms", "25 ms",
   // "0,025 s"), a named value or "off". The result is bounded; false when
   // the text is not understood. Where 0 means "off", only the word does: a
-  // number gives at least the smallest value above "off", as the display,
-  // which shows "off" for 0, shows numbers for everything else.
+  // number gives at least the value at kJustAboveOff, as the display, which
+  // shows "off" for 0, shows numbers for everything else.
   bool ParseText(const char* text, float& plain) const;
 
   // [any thread] what getParameter answers.

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdio>
 #include <charconv>
-#include <limits>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -24,11 +23,6 @@ int32_t TruncToInt(float v) {
   if (!(v > -2147483648.0f)) return v != v ? 0 : INT32_MIN;
   if (v >= 2147483648.0f) return INT32_MAX;
   return static_cast<int32_t>(v);
-}
-
-void CopyBounded(char* dst, const char* src, size_t size) {
-  CopyPadded(dst, src, size - 1);
-  dst[size - 1] = '\0';
 }
 
 }  // namespace
@@ -190,21 +184,21 @@ void cParameter::FormatValue(float v, char (&display)[kDisplayTextSize], char (&
       // An 8-character name fills the field; the ninth byte stays zero.
       CopyPadded(display, enumNames[TruncToInt(k)], 8);
     } else {
-      CopyBounded(display, "n/a", sizeof display);
+      CopyTerminated(display, "n/a", sizeof display);
     }
     CopyPadded(label, unit, 8);
   } else if (zeroIsOff && (v == 0.0f || v != v)) {
-    CopyBounded(display, "off", sizeof display);
+    CopyTerminated(display, "off", sizeof display);
   } else if (!siPrefix) {
     std::snprintf(display, sizeof display, format, static_cast<double>(v));
-    CopyBounded(label, unit, sizeof label);
+    CopyTerminated(label, unit, sizeof label);
   } else {
     // Decimal exponent over three, nudged up so 0.99655 of a unit already takes the next prefix.
     const long double l = std::log2(static_cast<long double>(v)) * 0.10034334f + 0.0005f;
     const float e = static_cast<float>(std::floor(l));
     if (!(e >= -7.0f && e <= 7.0f)) {
-      CopyBounded(display, "---", sizeof display);
-      CopyBounded(label, unit, sizeof label);
+      CopyTerminated(display, "---", sizeof display);
+      CopyTerminated(label, unit, sizeof label);
     } else {
       const int exponent = static_cast<int>(e);
       const double mantissa = std::pow(10.0, -3.0 * exponent) * static_cast<double>(v);
@@ -215,7 +209,7 @@ void cParameter::FormatValue(float v, char (&display)[kDisplayTextSize], char (&
       if (prefix != '\0') {
         std::snprintf(label, sizeof label, "%c%s", prefix, unit);
       } else {
-        CopyBounded(label, unit, sizeof label);
+        CopyTerminated(label, unit, sizeof label);
       }
     }
   }
@@ -249,12 +243,8 @@ float cParameter::BoundPlain(float v) const {
 }
 
 float cParameter::NormalizedFor(float v) const {
-  float n = PlainToNormalized(v);
-  if (zeroIsOff && v != 0.0f && NormalizedToPlain(n) == 0.0f) {
-    // The bottom of the curve: the first normalized value whose plain value is not "off".
-    for (n = std::numeric_limits<float>::denorm_min(); n < 1.0f && NormalizedToPlain(n) == 0.0f;) n *= 2.0f;
-  }
-  return n;
+  const float n = PlainToNormalized(v);
+  return zeroIsOff && v != 0.0f && n < kJustAboveOff ? kJustAboveOff : n;
 }
 
 void cParameter::Restore(float v, float n) {
@@ -276,8 +266,6 @@ void cParameter::SetPlain(float v) {
 
 namespace {
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // A unit or an answer as compared: lower case, no spaces, the degree and
 // multiplication signs spelt the ASCII way.
 std::string Folded(std::string_view text) {
@@ -286,15 +274,9 @@ std::string Folded(std::string_view text) {
     if (c == ' ') continue;
     if (c == '\xB0') out += "deg";
     else if (c == '\xD7') out += 'x';
-    else out += Lower(c);
+    else out += AsciiLower(c);
   }
   return out;
-}
-
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
 }
 
 // The unit itself, or its first word alone ("x" for "x base"), or "degrees" for degrees.
@@ -353,7 +335,7 @@ bool cParameter::ParseText(const char* text, float& plain) const {
   }
   float bounded = BoundPlain(static_cast<float>(x));
   if (bounded != bounded) return false;
-  if (zeroIsOff && bounded == 0.0f) bounded = NormalizedToPlain(NormalizedFor(std::numeric_limits<float>::min()));
+  if (zeroIsOff && bounded == 0.0f) bounded = NormalizedToPlain(kJustAboveOff);
   plain = bounded;
   return true;
 }

@@ -1,18 +1,12 @@
-#include "cFDNreverb.h"
+#include "cVst2Reverb.h"
 
 #include <cstring>
 
-
 using namespace nimbo;
 
-const sEffectIdentity nimbo::kEffectIdentity = {
-    .uniqueId = kUniqueId,
-    .version = kEffectVersion,
-    .effectName = kEffectName,
-    .vendorName = kVendorName,
-    .productName = kEffectProduct,
-    .category = kPlugCategRoomFx,
-};
+const sEffectIdentity nimbo::kEffectIdentity = {.uniqueId = kUniqueId, .version = kEffectVersion,
+                                                .effectName = kEffectName, .vendorName = kVendorName,
+                                                .productName = kEffectProduct, .category = kPlugCategRoomFx};
 
 namespace {
 
@@ -36,7 +30,7 @@ constexpr sCapability kCapabilities[] = {
 
 }  // namespace
 
-cFDNreverb::cFDNreverb(audioMasterCallback host)
+cVst2Reverb::cVst2Reverb(audioMasterCallback host)
     : cVSTeffect(host, kNumPrograms, m_Core.Parameters()) {
   m_Effect.record.flags |= effFlagsCanMono | effFlagsCanReplacing;
   m_Effect.record.numInputs = 2;
@@ -45,48 +39,48 @@ cFDNreverb::cFDNreverb(audioMasterCallback host)
   m_bConstructed = true;
 }
 
-void* cFDNreverb::operator new(size_t size) { return ::operator new(size, std::align_val_t{alignof(cFDNreverb)}); }
+void* cVst2Reverb::operator new(size_t size) { return ::operator new(size, std::align_val_t{alignof(cVst2Reverb)}); }
 
-void* cFDNreverb::operator new(size_t size, const std::nothrow_t&) noexcept {
-  return ::operator new(size, std::align_val_t{alignof(cFDNreverb)}, std::nothrow);
+void* cVst2Reverb::operator new(size_t size, const std::nothrow_t&) noexcept {
+  return ::operator new(size, std::align_val_t{alignof(cVst2Reverb)}, std::nothrow);
 }
 
-void cFDNreverb::operator delete(void* memory) noexcept {
-  ::operator delete(memory, std::align_val_t{alignof(cFDNreverb)});
+void cVst2Reverb::operator delete(void* memory) noexcept {
+  ::operator delete(memory, std::align_val_t{alignof(cVst2Reverb)});
 }
 
-void cFDNreverb::OnParameterChanged(int32_t index, float) { m_Core.OnParameterChanged(index); }
+void cVst2Reverb::OnParameterChanged(int32_t index, float) { m_Core.OnParameterChanged(index); }
 
-void cFDNreverb::processReplacing(float** inputs, float** outputs, int32_t frames) {
+void cVst2Reverb::processReplacing(float** inputs, float** outputs, int32_t frames) {
   if (!inputs || !outputs || !inputs[0] || !inputs[1] || !outputs[0] || !outputs[1]) return;
   m_Core.Process(inputs[0], inputs[1], outputs[0], outputs[1], frames);
 }
 
-void cFDNreverb::Open() {
+void cVst2Reverb::Open() {
   if (!m_bConstructed || !m_Core.Open(m_SampleRate)) return;
   // The switches start off with every opening.
   m_Core.SetPlain(kParamHold, 0.0f);
   m_Core.SetPlain(kParamKeepTail, 0.0f);
 }
 
-void cFDNreverb::Close() { m_Core.Close(); }
+void cVst2Reverb::Close() { m_Core.Close(); }
 
-void cFDNreverb::SetProgram(int32_t index) {
+void cVst2Reverb::SetProgram(int32_t index) {
   m_Core.SetProgram(index);
   m_CurrentProgram = m_Core.CurrentProgram();
 }
 
-void cFDNreverb::SetProgramName(const char* name) { m_Core.SetProgramName(name); }
+void cVst2Reverb::SetProgramName(const char* name) { m_Core.SetProgramName(name); }
 
-bool cFDNreverb::GetProgramName(char* text, int32_t index) { return m_Core.GetProgramName(index, text); }
+bool cVst2Reverb::GetProgramName(char* text, int32_t index) { return m_Core.GetProgramName(index, text); }
 
-bool cFDNreverb::StoreProgram(int32_t index) { return m_Core.StoreProgram(index); }
+bool cVst2Reverb::StoreProgram(int32_t index) { return m_Core.StoreProgram(index); }
 
-void cFDNreverb::OnSampleRateChanged() { m_Core.SetSampleRate(m_SampleRate); }
+void cVst2Reverb::OnSampleRateChanged() { m_Core.SetSampleRate(m_SampleRate); }
 
-void cFDNreverb::OnMainsChanged(bool) { m_Core.RequestReset(); }
+void cVst2Reverb::OnMainsChanged(bool) { m_Core.RequestReset(); }
 
-int32_t cFDNreverb::CanDo(const char* text) {
+int32_t cVst2Reverb::CanDo(const char* text) {
   for (const sCapability& c : kCapabilities)
     if (std::strcmp(text, c.text) == 0) return c.answer;
   return 0;

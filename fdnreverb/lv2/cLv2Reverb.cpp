@@ -58,13 +58,12 @@ void cLv2Reverb::ApplyControls() {
   for (uint32_t port = 0; port <= kEnabledPort; ++port) {
     if (!m_Controls[port]) continue;
     const float v = *m_Controls[port];
-    // Unchanged values cost one comparison; non-finite ones leave the last good value.
-    if (v == m_Applied[port] || !std::isfinite(v)) continue;
+    // Unchanged values cost one comparison.
+    if (v == m_Applied[port]) continue;
     m_Applied[port] = v;
-    const auto id = static_cast<int32_t>(port);
-    if (port == kEnabledPort) m_Core.SetBypass(!(v > 0.0f));
-    else if (IsToggle(m_Core.Parameter(id))) m_Core.SetPlainWide(id, v > 0.0f ? 1.0f : 0.0f);
-    else m_Core.SetPlainWide(id, v);
+    // "enabled" is the bypass the other way round.
+    const float plain = port == kEnabledPort ? (v > 0.0f ? 0.0f : 1.0f) : v;
+    if (v == v) m_Core.SetHostValue(static_cast<int32_t>(port), plain, eHostScale::kPlain);
   }
 }
 

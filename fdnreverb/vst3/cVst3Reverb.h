@@ -52,14 +52,14 @@ class cControllerFace : public vst3::Vst::IEditController {
   virtual vst3::tresult GetControllerState(vst3::IBStream* state) = 0;
 };
 
-class cVst3Effect final : public cComponentFace,
+class cVst3Reverb final : public cComponentFace,
                           public vst3::Vst::IAudioProcessor,
                           public vst3::Vst::IProcessContextRequirements,
                           public cControllerFace,
                           public vst3::Vst::IUnitInfo {
  public:
   // A new instance holding one reference; null when memory is short.
-  static cVst3Effect* Create();
+  static cVst3Reverb* Create();
 
   // ---- FUnknown [any thread] ----
   vst3::tresult PLUGIN_API queryInterface(const vst3::TUID interfaceId, void** obj) override;
@@ -134,8 +134,8 @@ class cVst3Effect final : public cComponentFace,
                                               vst3::IBStream* data) override;
 
  private:
-  cVst3Effect();
-  ~cVst3Effect() = default;
+  cVst3Reverb();
+  ~cVst3Reverb() = default;
 
   vst3::tresult SetComponentState(vst3::IBStream* state) override;
   vst3::tresult GetComponentState(vst3::IBStream* state) override;
