@@ -28,6 +28,16 @@ constexpr uint32_t kModeModulation = 1;
 constexpr uint32_t kModeSaturation = 2;
 constexpr uint32_t kModeFeedback = 4;
 
+// What a change leaves stale; UpdateCoefficients recomputes only these.
+constexpr uint32_t kStaleLengths = 1;     // base delay, line ratios, sample rate
+constexpr uint32_t kStaleModulation = 2;  // depth, period, spread, line ratios, sample rate
+constexpr uint32_t kStaleMatrix = 4;      // plane, rotations
+constexpr uint32_t kStaleDecay = 8;       // halflife, damping, line ratios
+constexpr uint32_t kStaleMix = 16;        // inverter, drive, input and output pairs, dry, wet
+constexpr uint32_t kStaleHighpass = 32;   // base delay, sample rate
+constexpr uint32_t kStaleSwitch = 64;     // nothing the coefficients read ("Hold", "Dr. Who")
+constexpr uint32_t kStaleAll = 127;
+
 class cFDNengine {
  public:
   cFDNengine() = default;
@@ -42,9 +52,15 @@ class cFDNengine {
 
   // Clears the network; keepTail leaves the delay memory as it is.
   NIMBO_ALIGNED_ENTRY void ResetNetwork(bool keepTail);
-  // Derives every coefficient from a plain copy of the program.
+  // Derives every coefficient from a plain copy of the program; lengths and
+  // modulation only when asked, as they restart the lines' motion.
   NIMBO_ALIGNED_ENTRY void UpdateCoefficients(const sProgram& program, float sampleRate, bool lengthsDirty,
                                               bool modulationDirty);
+  // The same for the stale parts only (kStale...), with the same results.
+  // Fields of program that no stale part reads are not looked at.
+  NIMBO_ALIGNED_ENTRY void UpdateCoefficients(const sProgram& program, float sampleRate, uint32_t stale);
+  // Copies what UpdateCoefficients reads for the stale parts, value by value.
+  static void CopyStaleFields(sProgram& dst, const sProgram& src, uint32_t stale);
   // A line's delay in samples, and its fractional-delay all-pass coefficient.
   static float LineLength(float fs, float baseDelay, float ratio);
   static float LineAllpassCoef(float length);

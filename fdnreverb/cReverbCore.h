@@ -68,6 +68,8 @@ class cReverbCore {
   bool SetPlainWide(int32_t id, float plain);
   // What follows a descriptor change: derived program fields, then dirty flags.
   void OnParameterChanged(int32_t id);
+  // The parts of the engine's coefficients a change of the parameter leaves stale (kStale...).
+  static uint32_t StaleParts(int32_t id);
 
   // Windows-1252 "value unit" text of any plain value, and back.
   void ValueText(int32_t id, float plain, char (&text)[nimbo::kValueTextSize]) const;
@@ -153,8 +155,9 @@ class cReverbCore {
   void SwitchProgram(int32_t index);  // with m_ControlMutex held
   void MarkAllDirty();
   void SyncAllParameters();
-  // A consistent copy of the live program; false while a control thread rewrites it.
-  bool SnapshotProgram(sProgram& program) const;
+  // A consistent copy of what the stale parts read of the live program; false
+  // while a control thread rewrites it.
+  bool SnapshotProgram(sProgram& program, uint32_t stale) const;
   void BeginEdit();
   void EndEdit();
   // Offset of the parameter's field in a program record; -1 for the switches.
@@ -173,10 +176,8 @@ class cReverbCore {
   std::atomic<int32_t> m_CurrentProgram{0};
   std::atomic<float> m_SampleRate{44100.0f};
 
-  std::atomic<bool> m_bCoefficientsDirty{false};
   std::atomic<bool> m_bResetPending{false};
-  std::atomic<bool> m_bLengthsDirty{false};
-  std::atomic<bool> m_bModulationDirty{false};
+  std::atomic<uint32_t> m_Stale{0};  // kStale... parts to recompute at the next stretch
   // Odd while a control thread rewrites the live program as a whole.
   std::atomic<uint32_t> m_EditSequence{0};
   mutable nimbo::cControlMutex m_ControlMutex;  // whole-program changes; never taken by the audio thread
