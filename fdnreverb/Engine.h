@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <utility>
@@ -67,6 +68,11 @@ class cFDNengine {
   // Frames until a full-scale input has died away below -100 dBFS in normal
   // mode, for a program's values and ratios; a bound, not a measurement.
   static double TailFrames(const sSoundValues& values, const float (&ratio)[kNumLines], float sampleRate);
+  // [control] Renders the impulse response of a 0 dBFS impulse on both inputs
+  // in an engine of its own (allocating 1 MiB), at eight phases of the
+  // modulation, and returns how many frames the longest takes to stay below
+  // -100 dBFS; -1 when one has not within limit frames.
+  static int64_t MeasureTailFrames(const sProgram& program, float sampleRate, int64_t limit);
 
   // Renders frames; hold freezes the tail and drops input and dry signal.
   // Inputs and outputs may be the same buffers.

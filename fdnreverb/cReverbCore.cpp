@@ -350,17 +350,28 @@ void cReverbCore::RenderBypassFade(const float* inL, const float* inR, float* ou
 
 // ---- what hosts ask -------------------------------------------------------------------
 
-int64_t cReverbCore::TailFrames() const {
+int64_t cReverbCore::TailFrames(bool measure) const {
   if (Hold()) return kInfiniteTail;
   // Hosts may ask every block, from the audio thread: the bound is computed
   // again only after a change. No lock: a copy torn by a concurrent change
   // gives one estimate between the old and the new settings, and the change
   // marks the bound stale once more.
   if (m_bTailDirty.exchange(false, std::memory_order_acquire)) {
+    m_bTailMeasured.store(false, std::memory_order_relaxed);
     sProgram program;
     CopyProgram(program, m_EditProgram);
     const double frames = std::ceil(cFDNengine::TailFrames(program.values, program.lineRatio, m_SampleRate.load()));
     m_Tail.store(frames < 1e15 ? static_cast<int64_t>(frames) : static_cast<int64_t>(1e15), std::memory_order_relaxed);
+  }
+  if (measure && !m_bTailMeasured.exchange(true, std::memory_order_relaxed)) {
+    sProgram program;
+    CopyProgram(program, m_EditProgram);
+    const float fs = m_SampleRate.load();
+    const int64_t bound = m_Tail.load(std::memory_order_relaxed);
+    // The response of a network that runs on (modulation at another phase,
+    // other dither) ends a little earlier or later than a fresh one's.
+    const int64_t measured = cFDNengine::MeasureTailFrames(program, fs, std::min<int64_t>(bound, static_cast<int64_t>(60.0f * fs)));
+    if (measured >= 0) m_Tail.store(std::min(bound, (measured * 5 + 3) / 4), std::memory_order_relaxed);
   }
   return m_Tail.load(std::memory_order_relaxed);
 }

@@ -137,8 +137,12 @@ class cReverbCore {
 
   // ---- what hosts ask [any thread] ---------------------------------------------
   bool Hold() const { return nimbo::LoadShared(m_Hold) != 0; }
-  // Frames until the tail of the current settings is inaudible; kInfiniteTail with "Hold" on.
-  int64_t TailFrames() const;
+  // Frames until the tail of the current settings is inaudible; kInfiniteTail
+  // with "Hold" on. A closed-form bound, which may be many times too long,
+  // until a caller allows measuring: measure [control thread only] renders the
+  // impulse response once per change (milliseconds; allocates) and the tail
+  // becomes 1.25 times its time to fall below -100 dBFS.
+  int64_t TailFrames(bool measure = false) const;
   // Passes the input through, fading over kBypassRampSeconds; the network is
   // cleared once the fade is done, so the tail does not come back later.
   void SetBypass(bool on) {
@@ -190,6 +194,7 @@ class cReverbCore {
   // The last tail bound, until a change makes it stale.
   mutable std::atomic<bool> m_bTailDirty{true};
   mutable std::atomic<int64_t> m_Tail{0};
+  mutable std::atomic<bool> m_bTailMeasured{false};
 
   std::atomic<bool> m_bBypass{false};
   std::atomic<uint32_t> m_ValueChanges{0};

@@ -402,7 +402,7 @@ void cVst3Effect::ReportChanges(Vst::IParameterChanges* changes) {
 
 uint32 PLUGIN_API cVst3Effect::getTailSamples() {
   if (m_Core.Bypassed()) return Vst::kNoTail;
-  const int64_t frames = m_Core.TailFrames();
+  const int64_t frames = m_Core.TailFrames(true);  // asked from the UI thread
   if (frames == ::kInfiniteTail) return Vst::kInfiniteTail;
   return static_cast<uint32>(std::clamp<int64_t>(frames, 0, Vst::kInfiniteTail - 1));
 }
