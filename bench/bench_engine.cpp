@@ -117,8 +117,30 @@ void BM_Engine(benchmark::State& state) {
   Report(state, double(state.iterations()) * block);
 }
 
+// Many instances in one session, each given 64 frames in turn, as a host's
+// mixer runs them: time per frame per instance, where caches start to tell.
+void BM_Instances(benchmark::State& state) {
+  constexpr int kBlock = 64;
+  std::vector<float> inL = Noise(kBlock, 0.5f, 1), inR = Noise(kBlock, 0.5f, 2), outL(kBlock), outR(kBlock);
+  float* in[2] = {inL.data(), inR.data()};
+  float* out[2] = {outL.data(), outR.data()};
+  std::vector<std::unique_ptr<nimbohost::cHostedEffect>> effects;
+  for (int64_t i = 0; i < state.range(0); ++i) {
+    std::string error;
+    effects.push_back(nimbohost::cHostedEffect::Create(Plugin().Entry(), {}, &error));
+    if (!effects.back()) return state.SkipWithError("plugin not loaded");
+    effects.back()->Start(kRate, kBlock);
+    effects.back()->Dispatch(effSetProgram, 0, kDrumRoomL);
+    for (int k = 0; k < 75; ++k) effects.back()->ProcessReplacing(in, out, kBlock);  // a full network
+  }
+  for (auto _ : state)
+    for (auto& fx : effects) fx->ProcessReplacing(in, out, kBlock);
+  Report(state, double(state.iterations()) * kBlock * double(effects.size()));
+}
+
 }  // namespace
 
+BENCHMARK(BM_Instances)->ArgName("instances")->Arg(1)->Arg(16)->Arg(64)->Arg(256);
 BENCHMARK(BM_Record)
     ->ArgNames({"program", "block", "hold"})
     ->ArgsProduct({{kInit, kTemple, kDrumRoomL}, {32, 512}, {0}})

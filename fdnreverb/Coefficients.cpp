@@ -9,18 +9,10 @@ using namespace nimbo;
 
 namespace {
 
-// The program values as the engine reads them. Whatever the parameters can
+// Program values as the engine reads them. Whatever the parameters can
 // produce (factory programs included) keeps the results of the formulas
 // below; anything else is brought into a range where every formula stays
 // finite and every float-to-integer conversion stays defined.
-struct sValues {
-  int32_t plane;
-  float rot1, rot2, inv, baseDelay, halflife, damping, modPeriod, modDepth, modSpread, dry, wet, drive;
-  float ratio[kNumLines];
-  float inPair[kNumLines][2];
-  float outPair[kNumLines][2];
-};
-
 constexpr float kLarge = 1e6f;
 constexpr float kMaxSampleRate = 1e7f;
 constexpr float kMaxLfoIncrement = 1e6f;  // radians per sample; keeps the phase finite
@@ -29,33 +21,8 @@ constexpr float kMaxInvertCoef = 0.999755859375f;
 
 // 0 means "off"; below 0 or NaN too. Positive values stay positive and finite.
 float Positive(float x) { return x > 0.0f ? std::min(std::max(x, 1e-12f), 1e12f) : 0.0f; }
-
-sValues SaneValues(const sProgram& program) {
-  const sSoundValues& s = program.values;
-  sValues v;
-  v.plane = std::clamp(s.fbPlane, 0, kNumPlanes - 1);
-  v.rot1 = Bounded(s.fbRot1, -kLarge, kLarge, 0.0f);
-  v.rot2 = Bounded(s.fbRot2, -kLarge, kLarge, 0.0f);
-  v.inv = Bounded(s.fbInv, -kLarge, kLarge, 0.0f);
-  v.baseDelay = s.baseDelay > 0.0f ? Bounded(s.baseDelay, 1e-12f, kLarge, 0.0f) : 0.0f;  // 1/base stays finite
-  v.halflife = Positive(s.halflife);
-  v.damping = Positive(s.damping);
-  v.modPeriod = Bounded(s.modPeriod, 0.0f, kLarge, 0.0f);
-  v.modDepth = Bounded(s.modDepth, -kLarge, kLarge, 0.0f);
-  v.modSpread = Bounded(s.modSpread, -kLarge, kLarge, 0.0f);
-  v.dry = Bounded(s.dryMix, -kLarge, kLarge, 0.0f);
-  v.wet = Bounded(s.wetMix, -kLarge, kLarge, 0.0f);
-  // Below 1e-6 the stage is transparent anyway; 1/drive must stay finite.
-  v.drive = s.ampDrive > 0.0f ? Bounded(s.ampDrive, 1e-6f, kLarge, 0.0f) : 0.0f;
-  for (int i = 0; i < kNumLines; ++i) {
-    v.ratio[i] = Bounded(program.lineRatio[i], 1e-6f, kLarge, 1.0f);
-    for (int c = 0; c < 2; ++c) {
-      v.inPair[i][c] = Bounded(program.inPair[i][c], -1.0f, 1.0f, 0.0f);
-      v.outPair[i][c] = Bounded(program.outPair[i][c], -1.0f, 1.0f, 0.0f);
-    }
-  }
-  return v;
-}
+float Signed(float x) { return Bounded(x, -kLarge, kLarge, 0.0f); }
+float Pair(float x) { return Bounded(x, -1.0f, 1.0f, 0.0f); }
 
 // Hosts answer 0 while they scan; anything but a positive number counts as that.
 float SaneSampleRate(float fs) { return Bounded(fs, 0.0f, kMaxSampleRate, 0.0f); }
@@ -64,55 +31,80 @@ float SaneSampleRate(float fs) { return Bounded(fs, 0.0f, kMaxSampleRate, 0.0f);
 
 void cFDNengine::UpdateCoefficients(const sProgram& program, float sampleRate, bool lengthsDirty,
                                     bool modulationDirty) {
-  const sValues p = SaneValues(program);
+  const uint32_t always = kStaleAll & ~(kStaleLengths | kStaleModulation);
+  UpdateCoefficients(program, sampleRate,
+                     always | (lengthsDirty ? kStaleLengths : 0u) | (modulationDirty ? kStaleModulation : 0u));
+}
+
+void cFDNengine::CopyStaleFields(sProgram& dst, const sProgram& src, uint32_t stale) {
+  CopySound(dst, src, stale & (kStaleLengths | kStaleDecay | kStaleModulation), stale & kStaleMix,
+            stale & (kStaleMix | kStaleDecay));
+}
+
+void cFDNengine::UpdateCoefficients(const sProgram& program, float sampleRate, uint32_t stale) {
+  const sSoundValues& s = program.values;
   const float fs = SaneSampleRate(sampleRate);
+  const float baseDelay = s.baseDelay > 0.0f ? Bounded(s.baseDelay, 1e-12f, kLarge, 0.0f) : 0.0f;  // 1/base stays finite
+  float ratio[kNumLines] = {};
+  if (stale & (kStaleLengths | kStaleDecay | kStaleModulation))
+    for (int i = 0; i < kNumLines; ++i) ratio[i] = Bounded(program.lineRatio[i], 1e-6f, kLarge, 1.0f);
 
-  if (lengthsDirty) ComputeDelayLengths(fs, p.baseDelay, p.ratio);
-  ComputeFeedbackMatrix(p.plane, p.rot1, p.rot2);
+  if (stale & kStaleLengths) ComputeDelayLengths(fs, baseDelay, ratio);
+  if (stale & kStaleMatrix) ComputeFeedbackMatrix(std::clamp(s.fbPlane, 0, kNumPlanes - 1), Signed(s.fbRot1), Signed(s.fbRot2));
 
-  // Halve every H base delays at low frequencies, every H*D at Nyquist.
-  const float H = p.halflife, D = p.damping;
-  if (H == 0.0f || D == 0.0f) {
-    m_ModeFlags &= ~kModeFeedback;
-    for (int i = 0; i < kNumLines; ++i) m_DecayGain[i] = m_DampRatio[i] = 0.0f;
-  } else {
-    for (int i = 0; i < kNumLines; ++i) {
-      // The floor keeps 1/m_DecayGain[0] below in range.
-      m_DecayGain[i] = std::max(Exp2F(-p.ratio[i] / H), kMinDecayGain);
-      m_DampRatio[i] = Exp2F(-p.ratio[i] / (H * D)) / m_DecayGain[i];
+  if (stale & kStaleDecay) {
+    // Halve every H base delays at low frequencies, every H*D at Nyquist.
+    const float H = Positive(s.halflife), D = Positive(s.damping);
+    if (H == 0.0f || D == 0.0f) {
+      m_ModeFlags &= ~kModeFeedback;
+      for (int i = 0; i < kNumLines; ++i) m_DecayGain[i] = m_DampRatio[i] = 0.0f;
+    } else {
+      for (int i = 0; i < kNumLines; ++i) {
+        // The floor keeps 1/m_DecayGain[0] below in range.
+        m_DecayGain[i] = std::max(Exp2F(-ratio[i] / H), kMinDecayGain);
+        m_DampRatio[i] = Exp2F(-ratio[i] / (H * D)) / m_DecayGain[i];
+      }
+      m_ModeFlags |= kModeFeedback;
     }
-    m_ModeFlags |= kModeFeedback;
   }
+  // Every change restarts the damping's glide from its resting value.
   for (int i = 0; i < kNumLines; ++i) m_DampCoef[i] = 2.0f * m_DampRatio[i] / (m_DampRatio[i] + 1.0f);
 
-  m_InvertCoef = std::clamp(1.0f - 0.02f * p.inv, -kMaxInvertCoef, kMaxInvertCoef);
-
-  m_Drive = p.drive;
-  if (p.drive > 0.0f) {
-    m_InvDrive = 1.0f / p.drive;
-    m_ModeFlags |= kModeSaturation;
-  } else {
-    m_InvDrive = 0.0f;
-    m_ModeFlags &= ~kModeSaturation;
+  if (stale & kStaleMix) {
+    m_InvertCoef = std::clamp(1.0f - 0.02f * Signed(s.fbInv), -kMaxInvertCoef, kMaxInvertCoef);
+    // Below 1e-6 the stage is transparent anyway; 1/drive must stay finite.
+    m_Drive = s.ampDrive > 0.0f ? Bounded(s.ampDrive, 1e-6f, kLarge, 0.0f) : 0.0f;
+    if (m_Drive > 0.0f) {
+      m_InvDrive = 1.0f / m_Drive;
+      m_ModeFlags |= kModeSaturation;
+    } else {
+      m_InvDrive = 0.0f;
+      m_ModeFlags &= ~kModeSaturation;
+    }
+    for (int i = 0; i < kNumLines; ++i)
+      for (int c = 0; c < 2; ++c) m_InGain[c][i] = Pair(program.inPair[i][c]);
+    m_DryGain = Signed(s.dryMix) * 0.01f;
   }
 
-  // Make-up for the level the saturation takes away.
-  const float d = m_Drive;
-  const float makeUp = ((0.0196919f * d + 0.0620783f) * d + 1.0f) / ((0.00071253f * d + 0.0694112f) * d + 1.0f);
-  const float wet = p.wet * 0.005f * makeUp;
-  // The output taps follow the decay gain: undo line 0's so the first pass comes out at the wet level.
-  const float firstPass = (m_ModeFlags & kModeFeedback) ? 1.0f / m_DecayGain[0] : 1.0f;
-  for (int i = 0; i < kNumLines; ++i) {
-    for (int c = 0; c < 2; ++c) {
-      m_InGain[c][i] = p.inPair[i][c];
-      m_OutGain[c][i] = p.outPair[i][c] * wet * firstPass;
-      m_HoldOutGain[c][i] = p.outPair[i][c] * wet;
+  if (stale & (kStaleMix | kStaleDecay)) {
+    // Make-up for the level the saturation takes away.
+    const float d = m_Drive;
+    const float makeUp = ((0.0196919f * d + 0.0620783f) * d + 1.0f) / ((0.00071253f * d + 0.0694112f) * d + 1.0f);
+    const float wet = Signed(s.wetMix) * 0.005f * makeUp;
+    // The output taps follow the decay gain: undo line 0's so the first pass comes out at the wet level.
+    const float firstPass = (m_ModeFlags & kModeFeedback) ? 1.0f / m_DecayGain[0] : 1.0f;
+    for (int i = 0; i < kNumLines; ++i) {
+      for (int c = 0; c < 2; ++c) {
+        const float out = Pair(program.outPair[i][c]);
+        m_OutGain[c][i] = out * wet * firstPass;
+        m_HoldOutGain[c][i] = out * wet;
+      }
     }
   }
-  m_DryGain = p.dry * 0.01f;
 
-  if (modulationDirty) {
-    if (p.modDepth == 0.0f) {
+  if (stale & kStaleModulation) {
+    const float modDepth = Signed(s.modDepth), modPeriod = Bounded(s.modPeriod, 0.0f, kLarge, 0.0f);
+    if (modDepth == 0.0f) {
       // Stop the oscillator and snap the reads back to the integer delays.
       m_LfoPhase = m_LfoIncrement = 0.0f;
       for (int i = 0; i < kNumLines; ++i) {
@@ -126,21 +118,23 @@ void cFDNengine::UpdateCoefficients(const sProgram& program, float sampleRate, b
     } else {
       m_ModeFlags |= kModeModulation;
       // 64 updates per oscillator cycle, at least one every 1024 samples.
-      const float period = p.modPeriod * fs * 0.015625f + 1.0f;
+      const float period = modPeriod * fs * 0.015625f + 1.0f;
       m_ControlPeriod = period >= 1024.0f ? 1024u : period >= 1.0f ? static_cast<uint32_t>(period) : 1u;
-      const float cycle = fs * p.modPeriod;
+      const float cycle = fs * modPeriod;
       m_LfoIncrement = cycle > 0.0f ? std::min(kTwoPi / cycle, kMaxLfoIncrement) : 0.0f;
-      for (int i = 0; i < kNumLines; ++i) m_ModDepth[i] = p.modDepth * 0.01f / p.ratio[i];
-      m_ModSpread = p.modSpread * 0.01f;
+      for (int i = 0; i < kNumLines; ++i) m_ModDepth[i] = modDepth * 0.01f / ratio[i];
+      m_ModSpread = Signed(s.modSpread) * 0.01f;
     }
   }
 
   // DC high-pass, lower for longer base delays.
-  if (fs <= 1.0f || p.baseDelay <= 0.0f) {
-    for (float& c : m_HighpassCoef) c = 1.0f;
-  } else {
-    const float u = 1.0f / p.baseDelay;
-    const float f = (u * 333.0f) / (u + 333.0f);
-    for (float& c : m_HighpassCoef) c = 1.0f - Exp2F(-f / fs);
+  if (stale & kStaleHighpass) {
+    if (fs <= 1.0f || baseDelay <= 0.0f) {
+      for (float& c : m_HighpassCoef) c = 1.0f;
+    } else {
+      const float u = 1.0f / baseDelay;
+      const float f = (u * 333.0f) / (u + 333.0f);
+      for (float& c : m_HighpassCoef) c = 1.0f - Exp2F(-f / fs);
+    }
   }
 }

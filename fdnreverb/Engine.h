@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <utility>
@@ -28,6 +29,16 @@ constexpr uint32_t kModeModulation = 1;
 constexpr uint32_t kModeSaturation = 2;
 constexpr uint32_t kModeFeedback = 4;
 
+// What a change leaves stale; UpdateCoefficients recomputes only these.
+constexpr uint32_t kStaleLengths = 1;     // base delay, line ratios, sample rate
+constexpr uint32_t kStaleModulation = 2;  // depth, period, spread, line ratios, sample rate
+constexpr uint32_t kStaleMatrix = 4;      // plane, rotations
+constexpr uint32_t kStaleDecay = 8;       // halflife, damping, line ratios
+constexpr uint32_t kStaleMix = 16;        // inverter, drive, input and output pairs, dry, wet
+constexpr uint32_t kStaleHighpass = 32;   // base delay, sample rate
+constexpr uint32_t kStaleSwitch = 64;     // nothing the coefficients read ("Hold", "Dr. Who")
+constexpr uint32_t kStaleAll = 127;
+
 class cFDNengine {
  public:
   cFDNengine() = default;
@@ -42,15 +53,26 @@ class cFDNengine {
 
   // Clears the network; keepTail leaves the delay memory as it is.
   NIMBO_ALIGNED_ENTRY void ResetNetwork(bool keepTail);
-  // Derives every coefficient from a plain copy of the program.
+  // Derives every coefficient from a plain copy of the program; lengths and
+  // modulation only when asked, as they restart the lines' motion.
   NIMBO_ALIGNED_ENTRY void UpdateCoefficients(const sProgram& program, float sampleRate, bool lengthsDirty,
                                               bool modulationDirty);
+  // The same for the stale parts only (kStale...), with the same results.
+  // Fields of program that no stale part reads are not looked at.
+  NIMBO_ALIGNED_ENTRY void UpdateCoefficients(const sProgram& program, float sampleRate, uint32_t stale);
+  // Copies what UpdateCoefficients reads for the stale parts, value by value.
+  static void CopyStaleFields(sProgram& dst, const sProgram& src, uint32_t stale);
   // A line's delay in samples, and its fractional-delay all-pass coefficient.
   static float LineLength(float fs, float baseDelay, float ratio);
   static float LineAllpassCoef(float length);
   // Frames until a full-scale input has died away below -100 dBFS in normal
   // mode, for a program's values and ratios; a bound, not a measurement.
   static double TailFrames(const sSoundValues& values, const float (&ratio)[kNumLines], float sampleRate);
+  // [control] Renders the impulse response of a 0 dBFS impulse on both inputs
+  // in an engine of its own (allocating 1 MiB), at eight phases of the
+  // modulation, and returns how many frames the longest takes to stay below
+  // -100 dBFS; -1 when one has not within limit frames.
+  static int64_t MeasureTailFrames(const sProgram& program, float sampleRate, int64_t limit);
 
   // Renders frames; hold freezes the tail and drops input and dry signal.
   // Inputs and outputs may be the same buffers.

@@ -97,4 +97,6 @@ int32_t cReverbCore::BypassRampFrames() const {
   return static_cast<int32_t>(std::max(1.0f, std::round(kBypassRampSeconds * (fs > 0.0f ? fs : 44100.0f))));
 }
 
-int64_t cReverbCore::HostTailFrames() const { return Bypassed() ? BypassRampFrames() : TailFrames(); }
+int64_t cReverbCore::HostTailFrames(bool measure) const {
+  return Bypassed() ? BypassRampFrames() : TailFrames(measure);
+}

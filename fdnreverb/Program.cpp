@@ -70,9 +70,7 @@ void BuildProgram(sProgram& program, const sFactoryPreset& preset) {
   DeriveOutputPairs(program);
 }
 
-void CopyProgram(sProgram& dst, const sProgram& src) {
-  CopyValues(dst.name, src.name);
-  StoreShared(dst.category, LoadShared(src.category));
+void CopySound(sProgram& dst, const sProgram& src, bool ratios, bool inPairs, bool outPairs) {
   sSoundValues& d = dst.values;
   const sSoundValues& s = src.values;
   StoreShared(d.geometry, LoadShared(s.geometry));
@@ -83,10 +81,16 @@ void CopyProgram(sProgram& dst, const sProgram& src) {
                                      &sSoundValues::modDepth, &sSoundValues::modSpread, &sSoundValues::dryMix,
                                      &sSoundValues::wetMix, &sSoundValues::ampDrive})
     StoreShared(d.*field, LoadShared(s.*field));
-  StoreShared(dst.spare, LoadShared(src.spare));
-  CopyValues(dst.lineRatio, src.lineRatio);
+  if (ratios) CopyValues(dst.lineRatio, src.lineRatio);
   for (int i = 0; i < kNumLines; ++i) {
-    CopyValues(dst.inPair[i], src.inPair[i]);
-    CopyValues(dst.outPair[i], src.outPair[i]);
+    if (inPairs) CopyValues(dst.inPair[i], src.inPair[i]);
+    if (outPairs) CopyValues(dst.outPair[i], src.outPair[i]);
   }
+}
+
+void CopyProgram(sProgram& dst, const sProgram& src) {
+  CopyValues(dst.name, src.name);
+  StoreShared(dst.category, LoadShared(src.category));
+  StoreShared(dst.spare, LoadShared(src.spare));
+  CopySound(dst, src, true, true, true);
 }

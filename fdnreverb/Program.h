@@ -67,3 +67,5 @@ void BuildProgram(sProgram& program, const sFactoryPreset& preset);
 
 // Whole-record copy, value by value, for records other threads may touch.
 void CopyProgram(sProgram& dst, const sProgram& src);
+// The sound values and the derived fields asked for: what the engine reads.
+void CopySound(sProgram& dst, const sProgram& src, bool ratios, bool inPairs, bool outPairs);

@@ -2,6 +2,8 @@
 // so that offline bounces keep the whole tail and live ones can stop early.
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <new>
 
 #include "Engine.h"
 
@@ -93,4 +95,37 @@ double cFDNengine::TailFrames(const sSoundValues& v, const float (&ratio)[kNumLi
   const double firstPass = std::max(1.0, 2.0 * std::fabs(v.wetMix) * 0.005 * makeUp * std::exp2(1.0 / H));
   const double halvings = (20.0 * std::log10(firstPass) + kFloorDb) / (20.0 * std::log10(2.0));
   return longest + ring + halvings / -slowest;
+}
+
+int64_t cFDNengine::MeasureTailFrames(const sProgram& program, float sampleRate, int64_t limit) {
+  std::unique_ptr<cFDNengine> engine(new (std::nothrow) cFDNengine);
+  if (!engine || !engine->Open()) return -1;
+  constexpr int32_t kBlock = 4096;
+  constexpr float kFloor = 1e-5f;  // -100 dBFS
+  // Quiet for longer than any line can hold an echo back: the response is over.
+  const int64_t quiet = std::max<int64_t>(static_cast<int64_t>(2.0f * sampleRate), 2 * kDelayBufferSize);
+  // A modulated network rings longer at some phases of its oscillator than at
+  // others (up to five times for very short lines): the longest of eight.
+  const sSoundValues& v = program.values;
+  const bool modulated = v.modDepth != 0.0f && v.modPeriod > 0.0f && sampleRate > 0.0f;
+  const double cycle = modulated ? std::min(static_cast<double>(v.modPeriod) * sampleRate, 60.0 * sampleRate) : 0.0;
+  const int phases = modulated ? 8 : 1;
+  float in[kBlock] = {}, left[kBlock], right[kBlock];
+  int64_t longest = 0;
+  for (int phase = 0; phase < phases; ++phase) {
+    engine->ResetNetwork(false);
+    engine->UpdateCoefficients(program, sampleRate, true, true);
+    for (auto wait = static_cast<int64_t>(cycle * phase / phases); wait > 0; wait -= kBlock)
+      engine->Rest(static_cast<int32_t>(std::min<int64_t>(wait, kBlock)), false);
+    int64_t last = 0;
+    for (int64_t pos = 0; pos < last + quiet; pos += kBlock) {
+      if (pos > limit + quiet) return -1;  // still sounding
+      in[0] = pos == 0 ? 1.0f : 0.0f;
+      engine->Process(in, in, left, right, kBlock, false);
+      for (int32_t i = 0; i < kBlock; ++i)
+        if (std::max(std::fabs(left[i]), std::fabs(right[i])) > kFloor) last = pos + i + 1;
+    }
+    longest = std::max(longest, last);
+  }
+  return longest;
 }

@@ -44,31 +44,36 @@ bool cReverbCore::SetPlain(int32_t id, float plain) {
 }
 
 void cReverbCore::OnParameterChanged(int32_t id) {
+  if (id == kParamGeometry) DeriveGeometry(m_EditProgram);
+  if (id == kParamInDir) DeriveInputPairs(m_EditProgram);
+  if (id == kParamOutDir) DeriveOutputPairs(m_EditProgram);
+  m_bTailDirty.store(true, std::memory_order_release);
+  m_Stale.fetch_or(StaleParts(id), std::memory_order_release);
+  m_ValueChanges.fetch_add(1, std::memory_order_release);
+}
+
+uint32_t cReverbCore::StaleParts(int32_t id) {
   switch (id) {
-    case kParamGeometry:
-      DeriveGeometry(m_EditProgram);
-      [[fallthrough]];
-    case kParamBaseDelay:
-      m_bLengthsDirty = true;
-      m_bModulationDirty = true;
-      break;
-    case kParamInDir:
-      DeriveInputPairs(m_EditProgram);
-      break;
-    case kParamOutDir:
-      DeriveOutputPairs(m_EditProgram);
-      break;
+    case kParamGeometry: return kStaleLengths | kStaleModulation | kStaleDecay;
+    case kParamBaseDelay: return kStaleLengths | kStaleModulation | kStaleHighpass;
+    case kParamHalflife:
+    case kParamDamping: return kStaleDecay;
+    case kParamFbPlane:
+    case kParamFbRot1:
+    case kParamFbRot2: return kStaleMatrix;
     case kParamModDepth:
     case kParamModPeriod:
-    case kParamModSpread:
-      m_bModulationDirty = true;
-      break;
-    default:
-      break;
+    case kParamModSpread: return kStaleModulation;
+    case kParamFbInv:
+    case kParamAmpDrive:
+    case kParamInDir:
+    case kParamOutDir:
+    case kParamDryMix:
+    case kParamWetMix: return kStaleMix;
+    case kParamHold:
+    case kParamKeepTail: return kStaleSwitch;
+    default: return kStaleAll & ~(kStaleLengths | kStaleModulation);
   }
-  m_bTailDirty.store(true, std::memory_order_release);
-  m_bCoefficientsDirty.store(true, std::memory_order_release);
-  m_ValueChanges.fetch_add(1, std::memory_order_release);
 }
 
 void cReverbCore::ValueText(int32_t id, float plain, char (&text)[kValueTextSize]) const {
@@ -95,10 +100,10 @@ void cReverbCore::EndEdit() {
   m_EditSequence.store(m_EditSequence.load(std::memory_order_relaxed) + 1, std::memory_order_release);
 }
 
-bool cReverbCore::SnapshotProgram(sProgram& program) const {
+bool cReverbCore::SnapshotProgram(sProgram& program, uint32_t stale) const {
   const uint32_t before = m_EditSequence.load(std::memory_order_acquire);
   if (before & 1u) return false;
-  CopyProgram(program, m_EditProgram);
+  cFDNengine::CopyStaleFields(program, m_EditProgram, stale);
   std::atomic_thread_fence(std::memory_order_acquire);
   return m_EditSequence.load(std::memory_order_relaxed) == before;
 }
@@ -106,9 +111,7 @@ bool cReverbCore::SnapshotProgram(sProgram& program) const {
 void cReverbCore::MarkAllDirty() {
   m_bTailDirty.store(true, std::memory_order_release);
   m_bResetPending = true;
-  m_bLengthsDirty = true;
-  m_bModulationDirty = true;
-  m_bCoefficientsDirty.store(true, std::memory_order_release);
+  m_Stale.fetch_or(kStaleAll, std::memory_order_release);
   m_ValueChanges.fetch_add(1, std::memory_order_release);
 }
 
@@ -204,9 +207,7 @@ bool cReverbCore::Open(float sampleRate) {
   m_SampleRate = sampleRate;
   m_bTailDirty.store(true, std::memory_order_release);
   if (!m_Engine.Open()) return false;
-  m_bLengthsDirty = true;
-  m_bModulationDirty = true;
-  m_bCoefficientsDirty.store(true, std::memory_order_release);
+  m_Stale.fetch_or(kStaleAll, std::memory_order_release);
   return true;
 }
 
@@ -223,17 +224,14 @@ bool cReverbCore::BeginStretch(int32_t frames) {
   if (!m_Engine.IsReady() || frames < 0) return false;
   // Reset first, then coefficients: the reset uses the delays in force before the update.
   if (m_bResetPending.exchange(false)) m_Engine.ResetNetwork(LoadShared(m_KeepTail) != 0);
-  if (m_bCoefficientsDirty.exchange(false, std::memory_order_acquire)) {
-    const bool lengths = m_bLengthsDirty.exchange(false);
-    const bool modulation = m_bModulationDirty.exchange(false);
+  if (m_Stale.load(std::memory_order_relaxed) != 0) {
+    const uint32_t stale = m_Stale.exchange(0, std::memory_order_acquire);
     sProgram program;
-    if (SnapshotProgram(program)) {
-      m_Engine.UpdateCoefficients(program, m_SampleRate.load(std::memory_order_relaxed), lengths, modulation);
+    if (SnapshotProgram(program, stale)) {
+      m_Engine.UpdateCoefficients(program, m_SampleRate.load(std::memory_order_relaxed), stale);
     } else {
       // A whole-program change is being written: keep the old coefficients for this stretch.
-      if (lengths) m_bLengthsDirty = true;
-      if (modulation) m_bModulationDirty = true;
-      m_bCoefficientsDirty.store(true, std::memory_order_release);
+      m_Stale.fetch_or(stale, std::memory_order_release);
     }
   }
   return frames > 0;
@@ -332,17 +330,28 @@ void cReverbCore::RenderBypassFade(const float* inL, const float* inR, float* ou
 
 // ---- what hosts ask -------------------------------------------------------------------
 
-int64_t cReverbCore::TailFrames() const {
+int64_t cReverbCore::TailFrames(bool measure) const {
   if (Hold()) return kInfiniteTail;
   // Hosts may ask every block, from the audio thread: the bound is computed
   // again only after a change. No lock: a copy torn by a concurrent change
   // gives one estimate between the old and the new settings, and the change
   // marks the bound stale once more.
   if (m_bTailDirty.exchange(false, std::memory_order_acquire)) {
+    m_bTailMeasured.store(false, std::memory_order_relaxed);
     sProgram program;
     CopyProgram(program, m_EditProgram);
     const double frames = std::ceil(cFDNengine::TailFrames(program.values, program.lineRatio, m_SampleRate.load()));
     m_Tail.store(frames < 1e15 ? static_cast<int64_t>(frames) : static_cast<int64_t>(1e15), std::memory_order_relaxed);
+  }
+  if (measure && !m_bTailMeasured.exchange(true, std::memory_order_relaxed)) {
+    sProgram program;
+    CopyProgram(program, m_EditProgram);
+    const float fs = m_SampleRate.load();
+    const int64_t bound = m_Tail.load(std::memory_order_relaxed);
+    // The response of a network that runs on (modulation at another phase,
+    // other dither) ends a little earlier or later than a fresh one's.
+    const int64_t measured = cFDNengine::MeasureTailFrames(program, fs, std::min<int64_t>(bound, static_cast<int64_t>(60.0f * fs)));
+    if (measured >= 0) m_Tail.store(std::min(bound, (measured * 5 + 3) / 4), std::memory_order_relaxed);
   }
   return m_Tail.load(std::memory_order_relaxed);
 }

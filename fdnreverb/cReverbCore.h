@@ -70,6 +70,8 @@ class cReverbCore {
   float WideHigh(int32_t id) const { return m_StateHigh[static_cast<size_t>(id)]; }
   // What follows a descriptor change: derived program fields, then dirty flags.
   void OnParameterChanged(int32_t id);
+  // The parts of the engine's coefficients a change of the parameter leaves stale (kStale...).
+  static uint32_t StaleParts(int32_t id);
 
   // Windows-1252 "value unit" text of any plain value, and back.
   void ValueText(int32_t id, float plain, char (&text)[nimbo::kValueTextSize]) const;
@@ -101,7 +103,7 @@ class cReverbCore {
   // Frames the output may still sound after the input stops. While bypassed
   // only the fade to the input is left: the network is cleared once it is
   // done, so a host keeps processing to the end of the fade and no longer.
-  int64_t HostTailFrames() const;
+  int64_t HostTailFrames(bool measure = false) const;
 
   // ---- programs [control] -----------------------------------------------------
   int32_t CurrentProgram() const { return m_CurrentProgram.load(); }
@@ -161,8 +163,12 @@ class cReverbCore {
 
   // ---- what hosts ask [any thread] ---------------------------------------------
   bool Hold() const { return nimbo::LoadShared(m_Hold) != 0; }
-  // Frames until the tail of the current settings is inaudible; kInfiniteTail with "Hold" on.
-  int64_t TailFrames() const;
+  // Frames until the tail of the current settings is inaudible; kInfiniteTail
+  // with "Hold" on. A closed-form bound, which may be many times too long,
+  // until a caller allows measuring: measure [control thread only] renders the
+  // impulse response once per change (milliseconds; allocates) and the tail
+  // becomes 1.25 times its time to fall below -100 dBFS.
+  int64_t TailFrames(bool measure = false) const;
   // Passes the input through, fading over kBypassRampSeconds; the network is
   // cleared once the fade is done, so the tail does not come back later.
   void SetBypass(bool on) {
@@ -179,8 +185,9 @@ class cReverbCore {
   void SwitchProgram(int32_t index);  // with m_ControlMutex held
   void MarkAllDirty();
   void SyncAllParameters();
-  // A consistent copy of the live program; false while a control thread rewrites it.
-  bool SnapshotProgram(sProgram& program) const;
+  // A consistent copy of what the stale parts read of the live program; false
+  // while a control thread rewrites it.
+  bool SnapshotProgram(sProgram& program, uint32_t stale) const;
   void BeginEdit();
   void EndEdit();
   // Offset of the parameter's field in a program record; -1 for the switches.
@@ -203,10 +210,8 @@ class cReverbCore {
   std::atomic<int32_t> m_CurrentProgram{0};
   std::atomic<float> m_SampleRate{44100.0f};
 
-  std::atomic<bool> m_bCoefficientsDirty{false};
   std::atomic<bool> m_bResetPending{false};
-  std::atomic<bool> m_bLengthsDirty{false};
-  std::atomic<bool> m_bModulationDirty{false};
+  std::atomic<uint32_t> m_Stale{0};  // kStale... parts to recompute at the next stretch
   // Odd while a control thread rewrites the live program as a whole.
   std::atomic<uint32_t> m_EditSequence{0};
   mutable nimbo::cControlMutex m_ControlMutex;  // whole-program changes; never taken by the audio thread
@@ -219,6 +224,7 @@ class cReverbCore {
   // The last tail bound, until a change makes it stale.
   mutable std::atomic<bool> m_bTailDirty{true};
   mutable std::atomic<int64_t> m_Tail{0};
+  mutable std::atomic<bool> m_bTailMeasured{false};
 
   std::atomic<bool> m_bBypass{false};
   std::atomic<uint32_t> m_ValueChanges{0};

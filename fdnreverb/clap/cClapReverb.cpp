@@ -70,6 +70,7 @@ bool cClapReverb::Init(const clap_plugin_t* plugin) {
   auto presetLoad = host->get_extension(host, CLAP_EXT_PRESET_LOAD);
   if (!presetLoad) presetLoad = host->get_extension(host, CLAP_EXT_PRESET_LOAD_COMPAT);
   self->m_HostPresetLoad = static_cast<const clap_host_preset_load_t*>(presetLoad);
+  self->m_HostThreadCheck = static_cast<const clap_host_thread_check_t*>(host->get_extension(host, CLAP_EXT_THREAD_CHECK));
   return true;
 }
 
@@ -268,7 +269,11 @@ bool cClapReverb::Load(const clap_plugin_t* plugin, const clap_istream_t* stream
 // ---- tail, latency, presets -------------------------------------------------------------------
 
 uint32_t cClapReverb::Tail(const clap_plugin_t* plugin) {
-  const int64_t frames = From(plugin)->m_Core.HostTailFrames();
+  // Hosts may ask from the audio thread; the tail is measured only where the host vouches for its main thread.
+  const cClapReverb* self = From(plugin);
+  const clap_host_thread_check_t* check = self->m_HostThreadCheck;
+  const bool main = check && check->is_main_thread && check->is_main_thread(self->m_Host);
+  const int64_t frames = self->m_Core.HostTailFrames(main);
   return frames < 0 || frames >= INT32_MAX ? static_cast<uint32_t>(INT32_MAX) : static_cast<uint32_t>(frames);
 }
 

@@ -19,6 +19,7 @@
 #include "clap/ext/latency.h"
 #include "clap/ext/params.h"
 #include "clap/ext/state.h"
+#include "clap/ext/thread-check.h"
 #include "clap/plugin-factory.h"
 #include "clap_additions.h"
 
@@ -80,5 +81,6 @@ class cClapReverb {
   const clap_host_t* m_Host;
   const clap_host_params_t* m_HostParams = nullptr;
   const clap_host_preset_load_t* m_HostPresetLoad = nullptr;
+  const clap_host_thread_check_t* m_HostThreadCheck = nullptr;
   cReverbCore m_Core;
 };
