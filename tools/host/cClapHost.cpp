@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 namespace nimbohost {
 
@@ -73,12 +74,18 @@ const void* cClapInstance::HostExtension(const clap_host_t*, const char* id) {
   static const clap_host_state_t kState = {.mark_dirty = RequestNothing};
   static const clap_host_tail_t kTail = {.changed = RequestNothing};
   static const clap_host_latency_t kLatency = {.changed = RequestNothing};
+  // Single-threaded like an offline render: the creating thread is the main
+  // thread, except while it runs process(), when it is the audio thread.
+  static const clap_host_thread_check_t kThreadCheck = {
+      .is_main_thread = [](const clap_host_t* h) { return !From(h)->m_bInProcess && From(h)->m_MainThread == std::this_thread::get_id(); },
+      .is_audio_thread = [](const clap_host_t* h) { return From(h)->m_bInProcess; }};
   if (!id) return nullptr;
   if (!std::strcmp(id, CLAP_EXT_PARAMS)) return &kParams;
   if (!std::strcmp(id, CLAP_EXT_PRESET_LOAD) || !std::strcmp(id, CLAP_EXT_PRESET_LOAD_COMPAT)) return &kPresetLoad;
   if (!std::strcmp(id, CLAP_EXT_STATE)) return &kState;
   if (!std::strcmp(id, CLAP_EXT_TAIL)) return &kTail;
   if (!std::strcmp(id, CLAP_EXT_LATENCY)) return &kLatency;
+  if (!std::strcmp(id, CLAP_EXT_THREAD_CHECK)) return &kThreadCheck;
   return nullptr;
 }
 
@@ -184,7 +191,10 @@ clap_process_status cClapInstance::Process(const float* inL, const float* inR, f
                                   .in_events = &in,
                                   .out_events = &out};
   m_SteadyTime += frames;
-  return m_Plugin->process(m_Plugin, &process);
+  m_bInProcess = true;
+  const clap_process_status status = m_Plugin->process(m_Plugin, &process);
+  m_bInProcess = false;
+  return status;
 }
 
 void cClapInstance::Flush(const std::vector<sClapParamEvent>& events) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cVstHost.h"
@@ -17,6 +18,7 @@
 #include "clap/ext/latency.h"
 #include "clap/ext/params.h"
 #include "clap/ext/state.h"
+#include "clap/ext/thread-check.h"
 #include "clap/plugin-factory.h"
 #include "clap_additions.h"
 
@@ -110,6 +112,8 @@ class cClapInstance {
   const clap_plugin_preset_load_t* m_PresetLoad = nullptr;
   bool m_bActive = false;
   bool m_bProcessing = false;
+  bool m_bInProcess = false;
+  std::thread::id m_MainThread = std::this_thread::get_id();
   int64_t m_SteadyTime = 0;
   int m_Rescans = 0;
   int m_PresetsLoaded = 0;
