@@ -31,22 +31,22 @@ constexpr float kMaxInvertCoef = 0.999755859375f;
 float Positive(float x) { return x > 0.0f ? std::min(std::max(x, 1e-12f), 1e12f) : 0.0f; }
 
 sValues SaneValues(const sProgram& program) {
-  const sSoundValues& s = program.values;
+  const sPlainValues& s = program.values;
   sValues v;
-  v.plane = std::clamp(s.fbPlane, 0, kNumPlanes - 1);
-  v.rot1 = Bounded(s.fbRot1, -kLarge, kLarge, 0.0f);
-  v.rot2 = Bounded(s.fbRot2, -kLarge, kLarge, 0.0f);
-  v.inv = Bounded(s.fbInv, -kLarge, kLarge, 0.0f);
-  v.baseDelay = s.baseDelay > 0.0f ? Bounded(s.baseDelay, 1e-12f, kLarge, 0.0f) : 0.0f;  // 1/base stays finite
-  v.halflife = Positive(s.halflife);
-  v.damping = Positive(s.damping);
-  v.modPeriod = Bounded(s.modPeriod, 0.0f, kLarge, 0.0f);
-  v.modDepth = Bounded(s.modDepth, -kLarge, kLarge, 0.0f);
-  v.modSpread = Bounded(s.modSpread, -kLarge, kLarge, 0.0f);
-  v.dry = Bounded(s.dryMix, -kLarge, kLarge, 0.0f);
-  v.wet = Bounded(s.wetMix, -kLarge, kLarge, 0.0f);
+  v.plane = ValueIndex(s[kParamFbPlane], kNumPlanes);
+  v.rot1 = Bounded(s[kParamFbRot1], -kLarge, kLarge, 0.0f);
+  v.rot2 = Bounded(s[kParamFbRot2], -kLarge, kLarge, 0.0f);
+  v.inv = Bounded(s[kParamFbInv], -kLarge, kLarge, 0.0f);
+  v.baseDelay = s[kParamBaseDelay] > 0.0f ? Bounded(s[kParamBaseDelay], 1e-12f, kLarge, 0.0f) : 0.0f;  // 1/base stays finite
+  v.halflife = Positive(s[kParamHalflife]);
+  v.damping = Positive(s[kParamDamping]);
+  v.modPeriod = Bounded(s[kParamModPeriod], 0.0f, kLarge, 0.0f);
+  v.modDepth = Bounded(s[kParamModDepth], -kLarge, kLarge, 0.0f);
+  v.modSpread = Bounded(s[kParamModSpread], -kLarge, kLarge, 0.0f);
+  v.dry = Bounded(s[kParamDryMix], -kLarge, kLarge, 0.0f);
+  v.wet = Bounded(s[kParamWetMix], -kLarge, kLarge, 0.0f);
   // Below 1e-6 the stage is transparent anyway; 1/drive must stay finite.
-  v.drive = s.ampDrive > 0.0f ? Bounded(s.ampDrive, 1e-6f, kLarge, 0.0f) : 0.0f;
+  v.drive = s[kParamAmpDrive] > 0.0f ? Bounded(s[kParamAmpDrive], 1e-6f, kLarge, 0.0f) : 0.0f;
   for (int i = 0; i < kNumLines; ++i) {
     v.ratio[i] = Bounded(program.lineRatio[i], 1e-6f, kLarge, 1.0f);
     for (int c = 0; c < 2; ++c) {

@@ -50,7 +50,7 @@ class cFDNengine {
   static float LineAllpassCoef(float length);
   // Frames until a full-scale input has died away below -100 dBFS in normal
   // mode, for a program's values and ratios; a bound, not a measurement.
-  static double TailFrames(const sSoundValues& values, const float (&ratio)[kNumLines], float sampleRate);
+  static double TailFrames(const sPlainValues& values, const float (&ratio)[kNumLines], float sampleRate);
 
   // Renders frames; hold freezes the tail and drops input and dry signal.
   // Inputs and outputs may be the same buffers.

@@ -1,9 +1,9 @@
 #include "Program.h"
 
 #include <cmath>
-#include <initializer_list>
 
 #include "../nimbolib/Atomic.h"
+#include "ParameterTable.h"
 
 using nimbo::LoadShared;
 using nimbo::StoreShared;
@@ -52,37 +52,39 @@ void CopyValues(T (&dst)[N], const T (&src)[N]) {
 void DeriveGeometry(sProgram& program) {
   // Stored geometries come from the bounded parameter or the factory data;
   // the clamp only keeps a corrupt value from reading outside the table.
-  int32_t g = LoadShared(program.values.geometry);
-  g = g < 0 ? 0 : g >= kNumGeometries ? kNumGeometries - 1 : g;
+  const int32_t g = ValueIndex(LoadShared(program.values[kParamGeometry]), kNumGeometries);
   for (int i = 0; i < kNumLines; ++i) StoreShared(program.lineRatio[i], kGeometryRatios[g][i]);
 }
 
-void DeriveInputPairs(sProgram& program) { DerivePairs(program.inPair, LoadShared(program.values.inDir)); }
-void DeriveOutputPairs(sProgram& program) { DerivePairs(program.outPair, LoadShared(program.values.outDir)); }
+void DeriveInputPairs(sProgram& program) { DerivePairs(program.inPair, LoadShared(program.values[kParamInDir])); }
+void DeriveOutputPairs(sProgram& program) { DerivePairs(program.outPair, LoadShared(program.values[kParamOutDir])); }
 
 void BuildProgram(sProgram& program, const sFactoryPreset& preset) {
   for (int i = 0; i < kProgramNameSize; ++i) program.name[i] = preset.name[i];
   program.category = preset.category;
-  program.values = preset.values;
+  for (int32_t id = 0; id < kNumParameters; ++id)
+    program.values[id] = kParameterTable[id].preset.From(preset.values);
   program.spare = preset.spare;
   DeriveGeometry(program);
   DeriveInputPairs(program);
   DeriveOutputPairs(program);
 }
 
+const sProgram& FactoryProgram(int32_t index) {
+  static const auto* const bank = [] {
+    static sProgram records[kNumPrograms] = {};
+    for (int32_t i = 0; i < kNumPrograms; ++i)
+      BuildProgram(records[i], i < kNumFactoryPresets ? kFactoryPresets[i] : kInitProgram);
+    return records;
+  }();
+  return bank[index];
+}
+
 void CopyProgram(sProgram& dst, const sProgram& src) {
   CopyValues(dst.name, src.name);
   StoreShared(dst.category, LoadShared(src.category));
-  sSoundValues& d = dst.values;
-  const sSoundValues& s = src.values;
-  StoreShared(d.geometry, LoadShared(s.geometry));
-  StoreShared(d.fbPlane, LoadShared(s.fbPlane));
-  for (float sSoundValues::*field : {&sSoundValues::fbRot1, &sSoundValues::fbRot2, &sSoundValues::fbInv,
-                                     &sSoundValues::baseDelay, &sSoundValues::halflife, &sSoundValues::damping,
-                                     &sSoundValues::inDir, &sSoundValues::outDir, &sSoundValues::modPeriod,
-                                     &sSoundValues::modDepth, &sSoundValues::modSpread, &sSoundValues::dryMix,
-                                     &sSoundValues::wetMix, &sSoundValues::ampDrive})
-    StoreShared(d.*field, LoadShared(s.*field));
+  for (int32_t id = 0; id < kNumParameters; ++id)
+    if (IsStoredInPrograms(id)) StoreShared(dst.values[id], LoadShared(src.values[id]));
   StoreShared(dst.spare, LoadShared(src.spare));
   CopyValues(dst.lineRatio, src.lineRatio);
   for (int i = 0; i < kNumLines; ++i) {
