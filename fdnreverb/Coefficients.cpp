@@ -5,7 +5,7 @@
 #include "Engine.h"
 #include "EngineMath.h"
 
-using namespace nimbo;
+namespace nimbo {
 
 namespace {
 
@@ -144,3 +144,5 @@ void cFDNengine::UpdateCoefficients(const sProgram& program, float sampleRate, b
     for (float& c : m_HighpassCoef) c = 1.0f - Exp2F(-f / fs);
   }
 }
+
+}  // namespace nimbo

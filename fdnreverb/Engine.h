@@ -11,6 +11,8 @@
 
 #include "Program.h"
 
+namespace nimbo {
+
 constexpr int32_t kDelayBufferSize = 65536;
 constexpr uint32_t kDelayMask = 65535;
 constexpr float kMaxDelaySamples = 65535.0f;
@@ -135,3 +137,5 @@ class cFDNengine {
   bool m_bReady = false;
   bool m_bClosed = false;
 };
+
+}  // namespace nimbo

@@ -7,7 +7,7 @@
 #include "../nimbolib/Text.h"
 #include "cReverbCore.h"
 
-using namespace nimbo;
+namespace nimbo {
 
 namespace {
 
@@ -98,3 +98,5 @@ int32_t cReverbCore::BypassRampFrames() const {
 }
 
 int64_t cReverbCore::HostTailFrames() const { return Bypassed() ? BypassRampFrames() : TailFrames(); }
+
+}  // namespace nimbo

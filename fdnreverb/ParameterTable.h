@@ -10,6 +10,8 @@
 #include "Program.h"
 #include "cParameter.h"
 
+namespace nimbo {
+
 // A field of the factory data's layout; the whole numbers are named values.
 struct sPresetField {
   constexpr sPresetField() = default;
@@ -97,3 +99,5 @@ constexpr int32_t GroupSize(int32_t group) {
   for (const sParameterSpec& row : kParameterTable) n += row.group == group ? 1 : 0;
   return n;
 }
+
+}  // namespace nimbo

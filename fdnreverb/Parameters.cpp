@@ -2,7 +2,7 @@
 #include "ParameterTable.h"
 #include "cReverbCore.h"
 
-using namespace nimbo;
+namespace nimbo {
 
 void cReverbCore::SetupParameters() {
   for (int32_t i = 0; i < kNumParameters; ++i) {
@@ -22,3 +22,5 @@ void cReverbCore::SetupParameters() {
     p.SetRange(spec.curve, spec.min, spec.max);
   }
 }
+
+}  // namespace nimbo

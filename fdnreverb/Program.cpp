@@ -5,8 +5,7 @@
 #include "../nimbolib/Atomic.h"
 #include "ParameterTable.h"
 
-using nimbo::LoadShared;
-using nimbo::StoreShared;
+namespace nimbo {
 
 // Delay of each line in multiples of the base delay, by "Geometry".
 const float kGeometryRatios[kNumGeometries][kNumLines] = {
@@ -92,3 +91,5 @@ void CopyProgram(sProgram& dst, const sProgram& src) {
     CopyValues(dst.outPair[i], src.outPair[i]);
   }
 }
+
+}  // namespace nimbo

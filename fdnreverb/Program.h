@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace nimbo {
+
 constexpr int32_t kNumParameters = 18;
 
 // Parameter IDs, in every format: the VST 2.x indices.
@@ -94,3 +96,5 @@ const sProgram& FactoryProgram(int32_t index);
 // Whole-record copy, value by value, for records other threads may touch;
 // the switches' slots of dst are kept.
 void CopyProgram(sProgram& dst, const sProgram& src);
+
+}  // namespace nimbo

@@ -18,7 +18,7 @@
 #include "../nimbolib/Atomic.h"
 #include "cReverbCore.h"
 
-using namespace nimbo;
+namespace nimbo {
 
 namespace {
 
@@ -112,3 +112,5 @@ bool cReverbCore::LoadState(std::span<const uint8_t> data) {
   MarkAllDirty();
   return true;
 }
+
+}  // namespace nimbo

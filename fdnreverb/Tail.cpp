@@ -5,6 +5,8 @@
 
 #include "Engine.h"
 
+namespace nimbo {
+
 namespace {
 
 constexpr double kFloorDb = 100.0;  // below full scale: inaudible
@@ -94,3 +96,5 @@ double cFDNengine::TailFrames(const sPlainValues& v, const float (&ratio)[kNumLi
   const double halvings = (20.0 * std::log10(firstPass) + kFloorDb) / (20.0 * std::log10(2.0));
   return longest + ring + halvings / -slowest;
 }
+
+}  // namespace nimbo

@@ -8,7 +8,7 @@
 #include "../nimbolib/Text.h"
 #include "ParameterTable.h"
 
-using namespace nimbo;
+namespace nimbo {
 
 cReverbCore::cReverbCore() {
   for (int32_t i = 0; i < kNumPrograms; ++i) m_Programs[i] = FactoryProgram(i);
@@ -333,3 +333,5 @@ int64_t cReverbCore::TailFrames() const {
   }
   return m_Tail.load(std::memory_order_relaxed);
 }
+
+}  // namespace nimbo

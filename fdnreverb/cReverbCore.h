@@ -21,6 +21,8 @@
 #include "Program.h"
 #include "cParameter.h"
 
+namespace nimbo {
+
 // Host-side controls of formats that have them, after the VST 2.x indices.
 constexpr int32_t kBypassId = 18;
 constexpr int32_t kProgramChangeId = 19;
@@ -218,3 +220,5 @@ class cReverbCore {
   uint32_t m_QuietFrames = 0;
   uint32_t m_MeasureInterval = 0;
 };
+
+}  // namespace nimbo

@@ -80,5 +80,5 @@ class cClapReverb {
   const clap_host_t* m_Host;
   const clap_host_params_t* m_HostParams = nullptr;
   const clap_host_preset_load_t* m_HostPresetLoad = nullptr;
-  cReverbCore m_Core;
+  nimbo::cReverbCore m_Core;
 };

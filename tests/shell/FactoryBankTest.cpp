@@ -8,6 +8,8 @@
 #include "cReverbCore.h"
 #include "gtest/gtest.h"
 
+using namespace nimbo;
+
 namespace {
 
 // Columns in the order of the preset list, not of the record.
