@@ -12,6 +12,8 @@
 #include "Program.h"
 #include "cVstHost.h"
 
+using namespace nimbo;
+
 namespace {
 
 constexpr float kRate = 48000.0f;

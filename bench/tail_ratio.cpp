@@ -16,6 +16,8 @@
 
 #include "cReverbCore.h"
 
+using namespace nimbo;
+
 int main(int argc, char** argv) {
   std::vector<float> rates;
   for (int i = 1; i < argc; ++i) rates.push_back(static_cast<float>(std::atof(argv[i])));

@@ -9,7 +9,7 @@
 #include "EngineMath.h"
 #include "LineStages.h"
 
-using namespace nimbo;
+namespace nimbo {
 
 namespace {
 
@@ -387,3 +387,5 @@ void cFDNengine::RestRun(int32_t count, bool hold, bool near) {
     coef.Store(m_DampCoef);
   }
 }
+
+}  // namespace nimbo

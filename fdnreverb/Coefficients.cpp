@@ -5,7 +5,7 @@
 #include "Engine.h"
 #include "EngineMath.h"
 
-using namespace nimbo;
+namespace nimbo {
 
 namespace {
 
@@ -42,19 +42,19 @@ void cFDNengine::CopyStaleFields(sProgram& dst, const sProgram& src, uint32_t st
 }
 
 void cFDNengine::UpdateCoefficients(const sProgram& program, float sampleRate, uint32_t stale) {
-  const sSoundValues& s = program.values;
+  const sPlainValues& s = program.values;
   const float fs = SaneSampleRate(sampleRate);
-  const float baseDelay = s.baseDelay > 0.0f ? Bounded(s.baseDelay, 1e-12f, kLarge, 0.0f) : 0.0f;  // 1/base stays finite
+  const float baseDelay = s[kParamBaseDelay] > 0.0f ? Bounded(s[kParamBaseDelay], 1e-12f, kLarge, 0.0f) : 0.0f;  // 1/base stays finite
   float ratio[kNumLines] = {};
   if (stale & (kStaleLengths | kStaleDecay | kStaleModulation))
     for (int i = 0; i < kNumLines; ++i) ratio[i] = Bounded(program.lineRatio[i], 1e-6f, kLarge, 1.0f);
 
   if (stale & kStaleLengths) ComputeDelayLengths(fs, baseDelay, ratio);
-  if (stale & kStaleMatrix) ComputeFeedbackMatrix(std::clamp(s.fbPlane, 0, kNumPlanes - 1), Signed(s.fbRot1), Signed(s.fbRot2));
+  if (stale & kStaleMatrix) ComputeFeedbackMatrix(ValueIndex(s[kParamFbPlane], kNumPlanes), Signed(s[kParamFbRot1]), Signed(s[kParamFbRot2]));
 
   if (stale & kStaleDecay) {
     // Halve every H base delays at low frequencies, every H*D at Nyquist.
-    const float H = Positive(s.halflife), D = Positive(s.damping);
+    const float H = Positive(s[kParamHalflife]), D = Positive(s[kParamDamping]);
     if (H == 0.0f || D == 0.0f) {
       m_ModeFlags &= ~kModeFeedback;
       for (int i = 0; i < kNumLines; ++i) m_DecayGain[i] = m_DampRatio[i] = 0.0f;
@@ -71,9 +71,9 @@ void cFDNengine::UpdateCoefficients(const sProgram& program, float sampleRate, u
   for (int i = 0; i < kNumLines; ++i) m_DampCoef[i] = 2.0f * m_DampRatio[i] / (m_DampRatio[i] + 1.0f);
 
   if (stale & kStaleMix) {
-    m_InvertCoef = std::clamp(1.0f - 0.02f * Signed(s.fbInv), -kMaxInvertCoef, kMaxInvertCoef);
+    m_InvertCoef = std::clamp(1.0f - 0.02f * Signed(s[kParamFbInv]), -kMaxInvertCoef, kMaxInvertCoef);
     // Below 1e-6 the stage is transparent anyway; 1/drive must stay finite.
-    m_Drive = s.ampDrive > 0.0f ? Bounded(s.ampDrive, 1e-6f, kLarge, 0.0f) : 0.0f;
+    m_Drive = s[kParamAmpDrive] > 0.0f ? Bounded(s[kParamAmpDrive], 1e-6f, kLarge, 0.0f) : 0.0f;
     if (m_Drive > 0.0f) {
       m_InvDrive = 1.0f / m_Drive;
       m_ModeFlags |= kModeSaturation;
@@ -83,14 +83,14 @@ void cFDNengine::UpdateCoefficients(const sProgram& program, float sampleRate, u
     }
     for (int i = 0; i < kNumLines; ++i)
       for (int c = 0; c < 2; ++c) m_InGain[c][i] = Pair(program.inPair[i][c]);
-    m_DryGain = Signed(s.dryMix) * 0.01f;
+    m_DryGain = Signed(s[kParamDryMix]) * 0.01f;
   }
 
   if (stale & (kStaleMix | kStaleDecay)) {
     // Make-up for the level the saturation takes away.
     const float d = m_Drive;
     const float makeUp = ((0.0196919f * d + 0.0620783f) * d + 1.0f) / ((0.00071253f * d + 0.0694112f) * d + 1.0f);
-    const float wet = Signed(s.wetMix) * 0.005f * makeUp;
+    const float wet = Signed(s[kParamWetMix]) * 0.005f * makeUp;
     // The output taps follow the decay gain: undo line 0's so the first pass comes out at the wet level.
     const float firstPass = (m_ModeFlags & kModeFeedback) ? 1.0f / m_DecayGain[0] : 1.0f;
     for (int i = 0; i < kNumLines; ++i) {
@@ -103,7 +103,7 @@ void cFDNengine::UpdateCoefficients(const sProgram& program, float sampleRate, u
   }
 
   if (stale & kStaleModulation) {
-    const float modDepth = Signed(s.modDepth), modPeriod = Bounded(s.modPeriod, 0.0f, kLarge, 0.0f);
+    const float modDepth = Signed(s[kParamModDepth]), modPeriod = Bounded(s[kParamModPeriod], 0.0f, kLarge, 0.0f);
     if (modDepth == 0.0f) {
       // Stop the oscillator and snap the reads back to the integer delays.
       m_LfoPhase = m_LfoIncrement = 0.0f;
@@ -123,7 +123,7 @@ void cFDNengine::UpdateCoefficients(const sProgram& program, float sampleRate, u
       const float cycle = fs * modPeriod;
       m_LfoIncrement = cycle > 0.0f ? std::min(kTwoPi / cycle, kMaxLfoIncrement) : 0.0f;
       for (int i = 0; i < kNumLines; ++i) m_ModDepth[i] = modDepth * 0.01f / ratio[i];
-      m_ModSpread = Signed(s.modSpread) * 0.01f;
+      m_ModSpread = Signed(s[kParamModSpread]) * 0.01f;
     }
   }
 
@@ -138,3 +138,5 @@ void cFDNengine::UpdateCoefficients(const sProgram& program, float sampleRate, u
     }
   }
 }
+
+}  // namespace nimbo

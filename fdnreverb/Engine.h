@@ -12,6 +12,8 @@
 
 #include "Program.h"
 
+namespace nimbo {
+
 constexpr int32_t kDelayBufferSize = 65536;
 constexpr uint32_t kDelayMask = 65535;
 constexpr float kMaxDelaySamples = 65535.0f;
@@ -67,7 +69,7 @@ class cFDNengine {
   static float LineAllpassCoef(float length);
   // Frames until a full-scale input has died away below -100 dBFS in normal
   // mode, for a program's values and ratios; a bound, not a measurement.
-  static double TailFrames(const sSoundValues& values, const float (&ratio)[kNumLines], float sampleRate);
+  static double TailFrames(const sPlainValues& values, const float (&ratio)[kNumLines], float sampleRate);
   // [control] Renders the impulse response of a 0 dBFS impulse on both inputs
   // in an engine of its own (allocating 1 MiB), at eight phases of the
   // modulation, and returns how many frames the longest takes to stay below
@@ -157,3 +159,5 @@ class cFDNengine {
   bool m_bReady = false;
   bool m_bClosed = false;
 };
+
+}  // namespace nimbo

@@ -2,6 +2,8 @@
 // shortest that round to the stored single-precision floats.
 #include "Program.h"
 
+namespace nimbo {
+
 // The neutral program every slot starts from, and slot 63 keeps.
 const sFactoryPreset kInitProgram = {
     .name = "Init",
@@ -329,3 +331,5 @@ const sFactoryPreset kFactoryPresets[kNumFactoryPresets] = {
                 .inDir = 0.0f, .outDir = 180.0f, .modPeriod = 1.0f, .modDepth = 0.0f, .modSpread = 0.0f,
                 .dryMix = 0.0f, .wetMix = 100.0f, .ampDrive = 0.0f}},
 };
+
+}  // namespace nimbo

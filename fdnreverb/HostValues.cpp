@@ -7,7 +7,7 @@
 #include "../nimbolib/Text.h"
 #include "cReverbCore.h"
 
-using namespace nimbo;
+namespace nimbo {
 
 namespace {
 
@@ -100,3 +100,5 @@ int32_t cReverbCore::BypassRampFrames() const {
 int64_t cReverbCore::HostTailFrames(bool measure) const {
   return Bypassed() ? BypassRampFrames() : TailFrames(measure);
 }
+
+}  // namespace nimbo

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace nimbo {
+
 constexpr const char* kProductName = "Nimbohall";
 constexpr const char* kVendorName = "Brannoch";
 constexpr const char* kVersionText = "0.4a";
@@ -19,3 +21,5 @@ constexpr const char* kEffectProduct = "Nimbohall FDN Processor 0.4a";
 
 // Reverse-DNS identifier for formats that name plugins that way.
 constexpr const char* kPluginId = "com.brannoch.nimbohall";
+
+}  // namespace nimbo

@@ -5,7 +5,7 @@
 #include "Engine.h"
 #include "EngineMath.h"
 
-using namespace nimbo;
+namespace nimbo {
 
 namespace {
 
@@ -58,3 +58,5 @@ void cFDNengine::UpdateModulation() {
     m_HoldDampTarget[i] = 2.0f * k / (k + 1.0f);
   }
 }
+
+}  // namespace nimbo

@@ -6,7 +6,7 @@
 #include "Engine.h"
 #include "EngineMath.h"
 
-using namespace nimbo;
+namespace nimbo {
 
 namespace {
 
@@ -171,3 +171,5 @@ void cFDNengine::ClearSignal() {
     m_SatPreState[i] = m_SatPostState[i] = 0.0f;
   }
 }
+
+}  // namespace nimbo

@@ -1,12 +1,11 @@
 #include "Program.h"
 
 #include <cmath>
-#include <initializer_list>
 
 #include "../nimbolib/Atomic.h"
+#include "ParameterTable.h"
 
-using nimbo::LoadShared;
-using nimbo::StoreShared;
+namespace nimbo {
 
 // Delay of each line in multiples of the base delay, by "Geometry".
 const float kGeometryRatios[kNumGeometries][kNumLines] = {
@@ -52,35 +51,37 @@ void CopyValues(T (&dst)[N], const T (&src)[N]) {
 void DeriveGeometry(sProgram& program) {
   // Stored geometries come from the bounded parameter or the factory data;
   // the clamp only keeps a corrupt value from reading outside the table.
-  int32_t g = LoadShared(program.values.geometry);
-  g = g < 0 ? 0 : g >= kNumGeometries ? kNumGeometries - 1 : g;
+  const int32_t g = ValueIndex(LoadShared(program.values[kParamGeometry]), kNumGeometries);
   for (int i = 0; i < kNumLines; ++i) StoreShared(program.lineRatio[i], kGeometryRatios[g][i]);
 }
 
-void DeriveInputPairs(sProgram& program) { DerivePairs(program.inPair, LoadShared(program.values.inDir)); }
-void DeriveOutputPairs(sProgram& program) { DerivePairs(program.outPair, LoadShared(program.values.outDir)); }
+void DeriveInputPairs(sProgram& program) { DerivePairs(program.inPair, LoadShared(program.values[kParamInDir])); }
+void DeriveOutputPairs(sProgram& program) { DerivePairs(program.outPair, LoadShared(program.values[kParamOutDir])); }
 
 void BuildProgram(sProgram& program, const sFactoryPreset& preset) {
   for (int i = 0; i < kProgramNameSize; ++i) program.name[i] = preset.name[i];
   program.category = preset.category;
-  program.values = preset.values;
+  for (int32_t id = 0; id < kNumParameters; ++id)
+    program.values[id] = kParameterTable[id].preset.From(preset.values);
   program.spare = preset.spare;
   DeriveGeometry(program);
   DeriveInputPairs(program);
   DeriveOutputPairs(program);
 }
 
+const sProgram& FactoryProgram(int32_t index) {
+  static const auto* const bank = [] {
+    static sProgram records[kNumPrograms] = {};
+    for (int32_t i = 0; i < kNumPrograms; ++i)
+      BuildProgram(records[i], i < kNumFactoryPresets ? kFactoryPresets[i] : kInitProgram);
+    return records;
+  }();
+  return bank[index];
+}
+
 void CopySound(sProgram& dst, const sProgram& src, bool ratios, bool inPairs, bool outPairs) {
-  sSoundValues& d = dst.values;
-  const sSoundValues& s = src.values;
-  StoreShared(d.geometry, LoadShared(s.geometry));
-  StoreShared(d.fbPlane, LoadShared(s.fbPlane));
-  for (float sSoundValues::*field : {&sSoundValues::fbRot1, &sSoundValues::fbRot2, &sSoundValues::fbInv,
-                                     &sSoundValues::baseDelay, &sSoundValues::halflife, &sSoundValues::damping,
-                                     &sSoundValues::inDir, &sSoundValues::outDir, &sSoundValues::modPeriod,
-                                     &sSoundValues::modDepth, &sSoundValues::modSpread, &sSoundValues::dryMix,
-                                     &sSoundValues::wetMix, &sSoundValues::ampDrive})
-    StoreShared(d.*field, LoadShared(s.*field));
+  for (int32_t id = 0; id < kNumParameters; ++id)
+    if (IsStoredInPrograms(id)) StoreShared(dst.values[id], LoadShared(src.values[id]));
   if (ratios) CopyValues(dst.lineRatio, src.lineRatio);
   for (int i = 0; i < kNumLines; ++i) {
     if (inPairs) CopyValues(dst.inPair[i], src.inPair[i]);
@@ -94,3 +95,5 @@ void CopyProgram(sProgram& dst, const sProgram& src) {
   StoreShared(dst.spare, LoadShared(src.spare));
   CopySound(dst, src, true, true, true);
 }
+
+}  // namespace nimbo

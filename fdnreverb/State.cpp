@@ -18,7 +18,7 @@
 #include "../nimbolib/Atomic.h"
 #include "cReverbCore.h"
 
-using namespace nimbo;
+namespace nimbo {
 
 namespace {
 
@@ -88,7 +88,7 @@ bool cReverbCore::LoadState(std::span<const uint8_t> data) {
     const float v = values[id] = BitsFloat(GetU32(s + kValuesAt + 4 * id));
     const float n = normalized[id] = BitsFloat(GetU32(s + kNormalizedAt + 4 * id));
     if (!std::isfinite(v) || !(n >= 0.0f && n <= 1.0f)) return false;
-    if (p.boundInt && (v != std::floor(v) || v < p.minValue || v > p.maxValue)) return false;
+    if (p.curve == kCurveInteger && (v != std::floor(v) || v < p.minValue || v > p.maxValue)) return false;
     // What the parameter can be set to, or what a factory program stores.
     const bool off = p.zeroIsOff && v == 0.0f;
     if (!off && (v < m_StateLow[id] || v > m_StateHigh[id])) return false;
@@ -98,11 +98,7 @@ bool cReverbCore::LoadState(std::span<const uint8_t> data) {
     cControlGuard guard(m_ControlMutex);
     BeginEdit();
     CopyProgram(m_EditProgram, m_Programs[program]);
-    for (int32_t id = 0; id < kNumParameters; ++id) {
-      const cParameter& p = Parameter(id);
-      if (p.boundFloat) StoreShared(*p.boundFloat, values[id]);
-      if (p.boundInt) StoreShared(*p.boundInt, static_cast<int32_t>(values[id]));
-    }
+    for (int32_t id = 0; id < kNumParameters; ++id) StoreShared(m_EditProgram.values[id], Parameter(id).Stored(values[id]));
     DeriveGeometry(m_EditProgram);
     DeriveInputPairs(m_EditProgram);
     DeriveOutputPairs(m_EditProgram);
@@ -116,3 +112,5 @@ bool cReverbCore::LoadState(std::span<const uint8_t> data) {
   MarkAllDirty();
   return true;
 }
+
+}  // namespace nimbo

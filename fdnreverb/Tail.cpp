@@ -7,6 +7,8 @@
 
 #include "Engine.h"
 
+namespace nimbo {
+
 namespace {
 
 constexpr double kFloorDb = 100.0;  // below full scale: inaudible
@@ -52,16 +54,16 @@ double LowpassDelay(double k, double w) {
 // all-passes and the low-pass). The feedback matrix is a rotation, so no mix
 // of lines decays slower than its slowest line: the slowest line at the
 // slowest frequency bounds the whole network.
-double cFDNengine::TailFrames(const sSoundValues& v, const float (&ratio)[kNumLines], float sampleRate) {
+double cFDNengine::TailFrames(const sPlainValues& v, const float (&ratio)[kNumLines], float sampleRate) {
   const double fs = std::isfinite(sampleRate) && sampleRate > 0.0f ? sampleRate : 0.0;
-  const double base = std::isfinite(v.baseDelay) && v.baseDelay > 0.0f ? v.baseDelay : 0.0;
-  const double inverter = std::clamp(1.0 - 0.02 * v.fbInv, -0.999755859375, 0.999755859375);
+  const double base = std::isfinite(v[kParamBaseDelay]) && v[kParamBaseDelay] > 0.0f ? v[kParamBaseDelay] : 0.0;
+  const double inverter = std::clamp(1.0 - 0.02 * v[kParamFbInv], -0.999755859375, 0.999755859375);
   // Modulation lengthens a line by up to its depth, a share of the base delay.
   // (Its lift of the damping's Nyquist gain makes up for what the moving
   // interpolation takes away, so it is left out.)
-  const double swing = std::clamp(static_cast<double>(v.modDepth) * 0.01, 0.0, 1.0) * std::min(fs * base, 65535.0);
+  const double swing = std::clamp(static_cast<double>(v[kParamModDepth]) * 0.01, 0.0, 1.0) * std::min(fs * base, 65535.0);
   const double highpass = fs > 1.0 && base > 0.0 ? 1.0 - std::exp2(-333.0 / (1.0 + 333.0 * base) / fs) : 1.0;
-  const double H = v.halflife, D = v.damping;
+  const double H = v[kParamHalflife], D = v[kParamDamping];
   const bool feedback = H > 0.0 && D > 0.0;
 
   double longest = 0.0, ring = RingFrames(inverter);
@@ -90,9 +92,9 @@ double cFDNengine::TailFrames(const sSoundValues& v, const float (&ratio)[kNumLi
   }
   if (slowest >= 0.0) return 1e15;  // does not decay: only the limiter holds it
   // The first pass leaves at wet x make-up / decay of line 0, up to +81 dB.
-  const double d = std::max(0.0, static_cast<double>(v.ampDrive));
+  const double d = std::max(0.0, static_cast<double>(v[kParamAmpDrive]));
   const double makeUp = ((0.0196919 * d + 0.0620783) * d + 1.0) / ((0.00071253 * d + 0.0694112) * d + 1.0);
-  const double firstPass = std::max(1.0, 2.0 * std::fabs(v.wetMix) * 0.005 * makeUp * std::exp2(1.0 / H));
+  const double firstPass = std::max(1.0, 2.0 * std::fabs(v[kParamWetMix]) * 0.005 * makeUp * std::exp2(1.0 / H));
   const double halvings = (20.0 * std::log10(firstPass) + kFloorDb) / (20.0 * std::log10(2.0));
   return longest + ring + halvings / -slowest;
 }
@@ -106,9 +108,9 @@ int64_t cFDNengine::MeasureTailFrames(const sProgram& program, float sampleRate,
   const int64_t quiet = std::max<int64_t>(static_cast<int64_t>(2.0f * sampleRate), 2 * kDelayBufferSize);
   // A modulated network rings longer at some phases of its oscillator than at
   // others (up to five times for very short lines): the longest of eight.
-  const sSoundValues& v = program.values;
-  const bool modulated = v.modDepth != 0.0f && v.modPeriod > 0.0f && sampleRate > 0.0f;
-  const double cycle = modulated ? std::min(static_cast<double>(v.modPeriod) * sampleRate, 60.0 * sampleRate) : 0.0;
+  const sPlainValues& v = program.values;
+  const bool modulated = v[kParamModDepth] != 0.0f && v[kParamModPeriod] > 0.0f && sampleRate > 0.0f;
+  const double cycle = modulated ? std::min(static_cast<double>(v[kParamModPeriod]) * sampleRate, 60.0 * sampleRate) : 0.0;
   const int phases = modulated ? 8 : 1;
   float in[kBlock] = {}, left[kBlock], right[kBlock];
   int64_t longest = 0;
@@ -129,3 +131,5 @@ int64_t cFDNengine::MeasureTailFrames(const sProgram& program, float sampleRate,
   }
   return longest;
 }
+
+}  // namespace nimbo

@@ -61,16 +61,6 @@ void cParameter::SetRange(int32_t kind, float min, float max) {
   }
 }
 
-void cParameter::BindInt(int32_t* location) {
-  boundInt = location;
-  boundFloat = nullptr;
-}
-
-void cParameter::BindFloat(float* location) {
-  boundFloat = location;
-  boundInt = nullptr;
-}
-
 float cParameter::Normalized() const { return LoadShared(normalized); }
 float cParameter::Value() const { return LoadShared(value); }
 
@@ -97,14 +87,7 @@ void cParameter::SetNormalized(float n) {
   const float p = NormalizedToPlain(n);
   StoreShared(value, p);
   StoreShared(normalized, curve == kCurveInteger ? PlainToNormalized(p) : n);
-  WriteBinding();
   StoreShared(displayDirty, true);
-}
-
-void cParameter::WriteBinding() {
-  const float v = Value();
-  if (boundInt) StoreShared(*boundInt, TruncToInt(v));
-  if (boundFloat) StoreShared(*boundFloat, v);
 }
 
 float cParameter::PlainToNormalized(float v) const {
@@ -130,12 +113,12 @@ float cParameter::PlainToNormalized(float v) const {
   return static_cast<float>(r);
 }
 
-void cParameter::SyncFromBinding() {
-  // Stored values outside the bounds are kept as they are; only normalized is clamped.
-  if (boundInt) SetValue(static_cast<float>(LoadShared(*boundInt)));
-  if (boundFloat) SetValue(LoadShared(*boundFloat));
+void cParameter::Sync(float v) {
+  SetValue(v);
   StoreShared(displayDirty, true);
 }
+
+float cParameter::Stored(float v) const { return curve == kCurveInteger ? static_cast<float>(TruncToInt(v)) : v; }
 
 void cParameter::SetValue(float v) {
   StoreShared(value, v);
@@ -250,7 +233,6 @@ float cParameter::NormalizedFor(float v) const {
 void cParameter::Restore(float v, float n) {
   StoreShared(value, v);
   StoreShared(normalized, n);
-  WriteBinding();
   StoreShared(displayDirty, true);
 }
 
@@ -258,7 +240,6 @@ void cParameter::SetPlain(float v) {
   const float p = BoundPlain(v);
   if (p != p) return;
   SetValue(p);
-  WriteBinding();
   StoreShared(displayDirty, true);
 }
 

@@ -1,6 +1,7 @@
-// A host parameter: names, group, unit, value curve, display texts and the
-// binding to the plain value it drives. The host sees only the normalized
-// value; the effect reads plain values through the binding and nothing else.
+// A host parameter as its table row describes it (names, group, unit, value
+// curve, display texts), with the value hosts read and the texts shown for it.
+// The conversions depend on the row alone; the plain value the engine reads
+// is kept by the core, by ID.
 #pragma once
 
 #include <cstdint>
@@ -30,17 +31,19 @@ class cParameter {
  public:
   // Set-up, once, during the effect's construction.
   void SetRange(int32_t kind, float min, float max);
-  void BindInt(int32_t* location);
-  void BindFloat(float* location);
 
-  // [any thread] n within [0, 1]: curve, bounds, write through the binding.
+  // [any thread] n within [0, 1]: curve and bounds.
   void SetNormalized(float n);
   // Plain value of a normalized one (n within [0, 1]): curve and bounds, as SetNormalized.
   float NormalizedToPlain(float n) const;
   // Normalized value of a plain value, within [0, 1].
   float PlainToNormalized(float v) const;
-  // [dispatcher, under the effect lock] reload value and normalized from the binding.
-  void SyncFromBinding();
+  // [control] takes a stored plain value as it is (outside the bounds too);
+  // the normalized value follows, clamped.
+  void Sync(float v);
+  // How a program stores plain value v: named values as whole numbers
+  // (truncated; NaN gives 0).
+  float Stored(float v) const;
 
   // The normalized value that sets plain value v: PlainToNormalized, except
   // that a value other than "off" gets at least kJustAboveOff.
@@ -50,7 +53,7 @@ class cParameter {
   float BoundPlain(float v) const;
   // [any thread] sets a plain value (bounded as above; NaN is ignored).
   void SetPlain(float v);
-  // Puts back a saved pair as it was, plain value unbounded, like SyncFromBinding.
+  // Puts back a saved pair as it was, plain value unbounded, like Sync.
   void Restore(float v, float n);
 
   // [any thread] the texts of any plain value, built as GetDisplay/GetLabel
@@ -92,8 +95,6 @@ class cParameter {
   int32_t indexInGroup = 0;
   int32_t groupSize = 0;
   const char* format = "";  // printf format taking one double
-  int32_t* boundInt = nullptr;
-  float* boundFloat = nullptr;
   bool displayDirty = false;
   char displayText[kDisplayTextSize] = {};
   char labelText[kLabelTextSize] = {};
@@ -101,7 +102,6 @@ class cParameter {
 
  private:
   void SetValue(float v);
-  void WriteBinding();
   void RebuildDisplay();
 };
 

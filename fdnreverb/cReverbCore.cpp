@@ -6,12 +6,12 @@
 
 #include "../nimbolib/Atomic.h"
 #include "../nimbolib/Text.h"
+#include "ParameterTable.h"
 
-using namespace nimbo;
+namespace nimbo {
 
 cReverbCore::cReverbCore() {
-  for (sProgram& slot : m_Programs) BuildProgram(slot, kInitProgram);
-  for (int32_t i = 0; i < kNumFactoryPresets; ++i) BuildProgram(m_Programs[i], kFactoryPresets[i]);
+  for (int32_t i = 0; i < kNumPrograms; ++i) m_Programs[i] = FactoryProgram(i);
   m_EditProgram = m_Programs[0];
   SetupParameters();
   SyncAllParameters();
@@ -44,6 +44,7 @@ bool cReverbCore::SetPlain(int32_t id, float plain) {
 }
 
 void cReverbCore::OnParameterChanged(int32_t id) {
+  if (IsParameter(id)) StoreShared(m_EditProgram.values[id], Parameter(id).Stored(Plain(id)));
   if (id == kParamGeometry) DeriveGeometry(m_EditProgram);
   if (id == kParamInDir) DeriveInputPairs(m_EditProgram);
   if (id == kParamOutDir) DeriveOutputPairs(m_EditProgram);
@@ -86,7 +87,7 @@ bool cReverbCore::ParseValue(int32_t id, const char* text, float& plain) const {
 }
 
 void cReverbCore::SyncAllParameters() {
-  for (cParameter& p : m_Parameters) p.SyncFromBinding();
+  for (int32_t id = 0; id < kNumParameters; ++id) m_Parameters[static_cast<size_t>(id)].Sync(LiveValue(id));
 }
 
 // ---- programs -----------------------------------------------------------------------
@@ -142,8 +143,7 @@ void cReverbCore::SwitchProgram(int32_t index) {
 void cReverbCore::LoadProgram(int32_t index) {
   if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(kNumPrograms)) return;
   cControlGuard guard(m_ControlMutex);
-  sProgram fresh;
-  BuildProgram(fresh, index < kNumFactoryPresets ? kFactoryPresets[index] : kInitProgram);
+  const sProgram& fresh = FactoryProgram(index);
   BeginEdit();
   CopyProgram(m_Programs[index], fresh);
   m_CurrentProgram = index;
@@ -180,25 +180,12 @@ bool cReverbCore::StoreProgram(int32_t index) {
   return true;
 }
 
-ptrdiff_t cReverbCore::ProgramFieldOffset(int32_t id) const {
-  // The descriptors are bound to the live record; the same field of a slot lies at the same offset.
-  const cParameter& p = Parameter(id);
-  const auto* live = reinterpret_cast<const char*>(&m_EditProgram);
-  const auto* field = p.boundFloat ? reinterpret_cast<const char*>(p.boundFloat) : reinterpret_cast<const char*>(p.boundInt);
-  const ptrdiff_t at = field ? field - live : -1;
-  return at >= 0 && at < static_cast<ptrdiff_t>(sizeof(sProgram)) ? at : -1;
-}
-
-bool cReverbCore::IsProgramParameter(int32_t id) const { return IsParameter(id) && ProgramFieldOffset(id) >= 0; }
+bool cReverbCore::IsProgramParameter(int32_t id) { return IsParameter(id) && IsStoredInPrograms(id); }
 
 float cReverbCore::ProgramValue(int32_t index, int32_t id) const {
   if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(kNumPrograms) || !IsParameter(id)) return 0.0f;
-  const cParameter& p = Parameter(id);
-  const ptrdiff_t at = ProgramFieldOffset(id);
-  if (at < 0) return p.Value();  // a switch: not part of any program
-  const auto* slot = reinterpret_cast<const char*>(&m_Programs[index]) + at;
-  if (p.boundFloat) return LoadShared(*reinterpret_cast<const float*>(slot));
-  return static_cast<float>(LoadShared(*reinterpret_cast<const int32_t*>(slot)));
+  if (!IsProgramParameter(id)) return Plain(id);  // a switch: not part of any program
+  return LoadShared(m_Programs[index].values[id]);
 }
 
 // ---- lifecycle ----------------------------------------------------------------------
@@ -223,7 +210,7 @@ void cReverbCore::SetSampleRate(float sampleRate) {
 bool cReverbCore::BeginStretch(int32_t frames) {
   if (!m_Engine.IsReady() || frames < 0) return false;
   // Reset first, then coefficients: the reset uses the delays in force before the update.
-  if (m_bResetPending.exchange(false)) m_Engine.ResetNetwork(LoadShared(m_KeepTail) != 0);
+  if (m_bResetPending.exchange(false)) m_Engine.ResetNetwork(LiveValue(kParamKeepTail) != 0.0f);
   if (m_Stale.load(std::memory_order_relaxed) != 0) {
     const uint32_t stale = m_Stale.exchange(0, std::memory_order_acquire);
     sProgram program;
@@ -238,7 +225,7 @@ bool cReverbCore::BeginStretch(int32_t frames) {
 }
 
 void cReverbCore::Process(const float* inL, const float* inR, float* outL, float* outR, int32_t frames) {
-  if (BeginStretch(frames)) Render(inL, inR, outL, outR, frames, LoadShared(m_Hold) != 0);
+  if (BeginStretch(frames)) Render(inL, inR, outL, outR, frames, Hold());
 }
 
 void cReverbCore::Render(const float* inL, const float* inR, float* outL, float* outR, int32_t frames, bool hold) {
@@ -266,7 +253,7 @@ bool Quiet(const float* x, int32_t frames) {
 bool cReverbCore::ProcessOrSleep(const float* inL, const float* inR, float* outL, float* outR, int32_t frames,
                                  bool inputSilent) {
   if (!BeginStretch(frames)) return frames == 0 && m_bAsleep;
-  const bool hold = LoadShared(m_Hold) != 0;
+  const bool hold = Hold();
   if (m_bBypass.load(std::memory_order_relaxed) || m_BypassMix != 0.0f) {
     // The fade and the bypass cost little; the network stays cleared while bypassed anyway.
     m_bAsleep = false;
@@ -355,3 +342,5 @@ int64_t cReverbCore::TailFrames(bool measure) const {
   }
   return m_Tail.load(std::memory_order_relaxed);
 }
+
+}  // namespace nimbo

@@ -21,16 +21,8 @@
 #include "Program.h"
 #include "cParameter.h"
 
-constexpr int32_t kNumParameters = 18;
+namespace nimbo {
 
-// Parameter IDs, in every format: the VST 2.x indices.
-enum : int32_t {
-  kParamGeometry, kParamBaseDelay, kParamHalflife, kParamDamping,
-  kParamFbPlane, kParamFbRot1, kParamFbRot2, kParamFbInv,
-  kParamModDepth, kParamModPeriod, kParamModSpread, kParamAmpDrive,
-  kParamInDir, kParamOutDir, kParamDryMix, kParamWetMix,
-  kParamHold, kParamKeepTail,
-};
 // Host-side controls of formats that have them, after the VST 2.x indices.
 constexpr int32_t kBypassId = 18;
 constexpr int32_t kProgramChangeId = 19;
@@ -126,7 +118,7 @@ class cReverbCore {
   // A program's stored value of a parameter, as loading it would set it.
   float ProgramValue(int32_t index, int32_t id) const;
   // False for the switches, which no program stores ("Hold", "Dr. Who").
-  bool IsProgramParameter(int32_t id) const;
+  static bool IsProgramParameter(int32_t id);
 
   // ---- state [control] --------------------------------------------------------
   // Versioned, little-endian, checksummed: program, bypass, all 18 values
@@ -162,7 +154,7 @@ class cReverbCore {
   bool Asleep() const { return m_bAsleep; }  // [audio]
 
   // ---- what hosts ask [any thread] ---------------------------------------------
-  bool Hold() const { return nimbo::LoadShared(m_Hold) != 0; }
+  bool Hold() const { return LiveValue(kParamHold) != 0.0f; }
   // Frames until the tail of the current settings is inaudible; kInfiniteTail
   // with "Hold" on. A closed-form bound, which may be many times too long,
   // until a caller allows measuring: measure [control thread only] renders the
@@ -182,6 +174,7 @@ class cReverbCore {
 
  private:
   void SetupParameters();
+  float LiveValue(int32_t id) const { return nimbo::LoadShared(m_EditProgram.values[id]); }
   void SwitchProgram(int32_t index);  // with m_ControlMutex held
   void MarkAllDirty();
   void SyncAllParameters();
@@ -190,8 +183,6 @@ class cReverbCore {
   bool SnapshotProgram(sProgram& program, uint32_t stale) const;
   void BeginEdit();
   void EndEdit();
-  // Offset of the parameter's field in a program record; -1 for the switches.
-  ptrdiff_t ProgramFieldOffset(int32_t id) const;
   // Pending reset and recomputation; false when there is nothing to render.
   bool BeginStretch(int32_t frames);
   void Render(const float* inL, const float* inR, float* outL, float* outR, int32_t frames, bool hold);
@@ -204,9 +195,9 @@ class cReverbCore {
   cFDNengine m_Engine;
   std::array<nimbo::cParameter, kNumParameters> m_Parameters;
   sProgram m_Programs[kNumPrograms] = {};
+  // The live program; it also holds the switches ("Hold": read once per
+  // stretch; "Dr. Who": read at reset).
   sProgram m_EditProgram = {};
-  int32_t m_Hold = 0;      // "Hold": shared, read once per stretch
-  int32_t m_KeepTail = 0;  // "Dr. Who": shared, read at reset
   std::atomic<int32_t> m_CurrentProgram{0};
   std::atomic<float> m_SampleRate{44100.0f};
 
@@ -235,3 +226,5 @@ class cReverbCore {
   uint32_t m_QuietFrames = 0;
   uint32_t m_MeasureInterval = 0;
 };
+
+}  // namespace nimbo

@@ -8,6 +8,8 @@
 #include "../../nimbolib/TextEncoding.h"
 #include "cClapReverb.h"
 
+using namespace nimbo;
+
 namespace {
 
 // ---- plugin factory ---------------------------------------------------------------------

@@ -82,5 +82,5 @@ class cClapReverb {
   const clap_host_params_t* m_HostParams = nullptr;
   const clap_host_preset_load_t* m_HostPresetLoad = nullptr;
   const clap_host_thread_check_t* m_HostThreadCheck = nullptr;
-  cReverbCore m_Core;
+  nimbo::cReverbCore m_Core;
 };

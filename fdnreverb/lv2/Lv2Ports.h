@@ -12,16 +12,16 @@ namespace nimbolv2 {
 constexpr const char* kPluginUri = "urn:brannoch:nimbohall";
 
 // Ports: the parameters at their IDs, the bypass at its ID, then the audio.
-constexpr uint32_t kEnabledPort = kBypassId;
+constexpr uint32_t kEnabledPort = nimbo::kBypassId;
 constexpr uint32_t kInLeftPort = 19;
 constexpr uint32_t kInRightPort = 20;
 constexpr uint32_t kOutLeftPort = 21;
 constexpr uint32_t kOutRightPort = 22;
 constexpr uint32_t kNumPorts = 23;
-static_assert(kEnabledPort == kNumParameters);
+static_assert(kEnabledPort == nimbo::kNumParameters);
 
 // Derived once from the short names.
-constexpr const char* kParameterSymbols[kNumParameters] = {
+constexpr const char* kParameterSymbols[nimbo::kNumParameters] = {
     "geometry", "base_dly", "halflife", "damping", "fb_plane", "fb_rot_1", "fb_rot_2", "fb_inv", "mod_dep",
     "mod_per",  "mod_spr",  "amp_drv",  "in_dir",  "out_dir",  "dry_mix",  "wet_mix",  "hold",   "dr_who"};
 constexpr const char* kEnabledSymbol = "enabled";

@@ -31,6 +31,7 @@
 namespace {
 
 using namespace nimbolv2;
+using namespace nimbo;
 namespace fs = std::filesystem;
 
 constexpr const char* kPrefixes =

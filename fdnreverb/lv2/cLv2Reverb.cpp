@@ -14,6 +14,7 @@
 namespace {
 
 using namespace nimbolv2;
+using namespace nimbo;
 
 class cLv2Reverb {
  public:

@@ -10,7 +10,7 @@
 
 // Constructed before the effect base, which keeps the core's descriptors.
 struct sReverbCoreHolder {
-  cReverbCore m_Core;
+  nimbo::cReverbCore m_Core;
 };
 
 class cVst2Reverb : private sReverbCoreHolder, public nimbo::cVSTeffect {

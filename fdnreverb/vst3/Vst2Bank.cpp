@@ -20,6 +20,8 @@
 
 #include "Vst2Bank.h"
 
+using namespace nimbo;
+
 namespace {
 
 constexpr uint32_t Tag(const char (&t)[5]) {

@@ -8,4 +8,4 @@
 
 // What a VST 2.x host saved of the VST 2.x build (its bank of programs, see
 // Vst2Bank.cpp) into the core; false, changing nothing, for anything else.
-bool LoadVst2Bank(cReverbCore& core, std::span<const uint8_t> data);
+bool LoadVst2Bank(nimbo::cReverbCore& core, std::span<const uint8_t> data);

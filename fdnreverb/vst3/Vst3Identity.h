@@ -15,12 +15,12 @@ namespace nimbovst3 {
 // its first 9 bytes count ("nimbohall" in lower case), which the product
 // string and the file name share, so hosts that use either agree as well.
 inline constexpr vst3::Iid kAudioEffectClassId =
-    vst3::Vst2ReplacementUid(static_cast<uint32_t>(kUniqueId), kEffectName);
+    vst3::Vst2ReplacementUid(static_cast<uint32_t>(nimbo::kUniqueId), nimbo::kEffectName);
 
 inline constexpr const char* kSubCategories = vst3::Vst::PlugType::kFxReverb;
 // The VST 2.x vendor version as major.minor.sub.build.
 inline constexpr const char* kClassVersion = "0.4.1.0";
-static_assert(kEffectVersion == 410, "kClassVersion follows the VST 2.x vendor version");
+static_assert(nimbo::kEffectVersion == 410, "kClassVersion follows the VST 2.x vendor version");
 // Interface definitions this build follows.
 inline constexpr const char* kSdkVersion = "VST 3.7.13";
 

@@ -4,6 +4,8 @@
 #include "cVst3Reverb.h"
 #include "Vst3Text.h"
 
+using namespace nimbo;
+
 namespace nimbovst3 {
 
 using namespace vst3;

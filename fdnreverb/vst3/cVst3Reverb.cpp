@@ -16,6 +16,7 @@
 namespace nimbovst3 {
 
 using namespace vst3;
+using namespace nimbo;
 
 namespace {
 
@@ -386,7 +387,7 @@ void cVst3Reverb::ReportChanges(Vst::IParameterChanges* changes) {
 
 uint32 PLUGIN_API cVst3Reverb::getTailSamples() {
   const int64_t frames = m_Core.HostTailFrames(true);  // asked from the UI thread
-  if (frames == ::kInfiniteTail) return Vst::kInfiniteTail;
+  if (frames == nimbo::kInfiniteTail) return Vst::kInfiniteTail;
   return static_cast<uint32>(std::clamp<int64_t>(frames, 0, Vst::kInfiniteTail - 1));
 }
 

@@ -26,7 +26,7 @@
 namespace nimbovst3 {
 
 // Parameter IDs beyond the core's 18, and the counts around them.
-inline constexpr int32_t kNumVst3Parameters = kProgramChangeId + 1;
+inline constexpr int32_t kNumVst3Parameters = nimbo::kProgramChangeId + 1;
 inline constexpr vst3::Vst::ProgramListID kProgramListId = 1;
 inline constexpr int32_t kNumGroupUnits = 5;
 
@@ -155,7 +155,7 @@ class cVst3Reverb final : public cComponentFace,
   // [any thread] The normalized value the effect holds for an ID.
   float CurrentNormalized(int32_t id) const;
 
-  cReverbCore m_Core;
+  nimbo::cReverbCore m_Core;
   std::atomic<vst3::uint32> m_RefCount{1};
   int32_t m_Initializations = 0;  // roles initialized and not yet terminated
 

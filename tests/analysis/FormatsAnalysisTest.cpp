@@ -18,6 +18,8 @@
 #include "cVst3Host.h"
 #include "cVstHost.h"
 
+using namespace nimbo;
+
 namespace {
 
 constexpr double kRate = 48000.0;

@@ -11,6 +11,10 @@
 #include "Engine.h"
 #include "Program.h"
 
+using namespace nimbo;
+
+namespace nimbo {
+
 class cEngineProbe {
  public:
   explicit cEngineProbe(const cFDNengine& engine) : e(engine) {}
@@ -53,6 +57,7 @@ class cEngineProbe {
  private:
   const cFDNengine& e;
 };
+}  // namespace nimbo
 
 inline sProgram MakeProgram(int preset) {
   sProgram p;

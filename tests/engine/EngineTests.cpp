@@ -19,7 +19,7 @@ constexpr double kPi = 3.14159265358979;
 constexpr float kExactCycle = 6.2831855f / 32;  // at 32768 Hz an oscillator step of 2^-10, free of rounding
 const float kNaN = std::numeric_limits<float>::quiet_NaN(), kInf = std::numeric_limits<float>::infinity();
 
-sEngineRig RigWith(void (*edit)(sSoundValues&), int preset = kInit, float fs = 48000.0f) {
+sEngineRig RigWith(void (*edit)(sPlainValues&), int preset = kInit, float fs = 48000.0f) {
   sProgram p = MakeProgram(preset);
   edit(p.values);
   return sEngineRig(p, fs);
@@ -28,8 +28,8 @@ sEngineRig RigWith(void (*edit)(sSoundValues&), int preset = kInit, float fs = 4
 // ---- feedback matrix ------------------------------------------------------------
 
 void ExpectMatrix(int plane, float rot1, float rot2, const float (&expected)[4][4]) {
-  sEngineRig rig = RigWith([](sSoundValues&) {});
-  rig.program.values.fbPlane = plane, rig.program.values.fbRot1 = rot1, rig.program.values.fbRot2 = rot2;
+  sEngineRig rig = RigWith([](sPlainValues&) {});
+  rig.program.values[kParamFbPlane] = plane, rig.program.values[kParamFbRot1] = rot1, rig.program.values[kParamFbRot2] = rot2;
   rig.Update();
   for (int i = 0; i < 4; ++i)
     for (int j = 0; j < 4; ++j)
@@ -54,7 +54,7 @@ TEST(FeedbackMatrix, IsARotationForEveryPlaneAndAngle) {
   for (int plane = 0; plane < kNumPlanes; ++plane)
     for (float rot1 = 0; rot1 <= 180; rot1 += 7.5f)
       for (float rot2 = 0; rot2 <= 180; rot2 += 7.5f) {
-        rig.program.values.fbPlane = plane, rig.program.values.fbRot1 = rot1, rig.program.values.fbRot2 = rot2;
+        rig.program.values[kParamFbPlane] = plane, rig.program.values[kParamFbRot1] = rot1, rig.program.values[kParamFbRot2] = rot2;
         rig.Update(false, false);
         auto m = [&](int i, int j) { return double(rig.Probe().Matrix(i, j)); };
         double worst = 0;
@@ -76,32 +76,32 @@ TEST(FeedbackMatrix, IsARotationForEveryPlaneAndAngle) {
 
 TEST(DelayLengths, LongLinesStopAtTheBufferAndShortOnesFadeIn) {
   // "octaves" with 0.5 s at 48 kHz asks 192000 samples of line 3.
-  sEngineRig octaves = RigWith([](sSoundValues& v) { v.geometry = 14, v.baseDelay = 0.5f; });
+  sEngineRig octaves = RigWith([](sPlainValues& v) { v[kParamGeometry] = 14, v[kParamBaseDelay] = 0.5f; });
   EXPECT_EQ(octaves.Probe().DelaySamples(0), 24000u);
   EXPECT_EQ(octaves.Probe().DelayLength(3), 65535.0f);
   EXPECT_EQ(octaves.Probe().DelaySamples(3), 65535u);
 
   // 1 us at 44.1 kHz: 0.0441 samples, a one-sample line that barely sounds.
-  sEngineRig tiny = RigWith([](sSoundValues& v) { v.baseDelay = 0.000001f; }, kInit, 44100.0f);
+  sEngineRig tiny = RigWith([](sPlainValues& v) { v[kParamBaseDelay] = 0.000001f; }, kInit, 44100.0f);
   EXPECT_NEAR(tiny.Probe().DelayLength(0), 0.0441f, 1e-6f);
   EXPECT_EQ(tiny.Probe().DelaySamples(0), 1u);
   EXPECT_NEAR(tiny.Probe().Presence(0), std::sin(1.57079 * 0.0441), 1e-6);
   EXPECT_EQ(tiny.Probe().AllpassCoef(0), 1.0f);
 
   // 100.25 samples: 100 in the buffer, the quarter from the all-pass's delay (1-c)/(1+c).
-  sEngineRig frac = RigWith([](sSoundValues& v) { v.baseDelay = 401.0f / 4096.0f; }, kInit, 1024.0f);
+  sEngineRig frac = RigWith([](sPlainValues& v) { v[kParamBaseDelay] = 401.0f / 4096.0f; }, kInit, 1024.0f);
   EXPECT_EQ(frac.Probe().DelaySamples(0), 100u);
   const float c = frac.Probe().AllpassCoef(0);
   EXPECT_NEAR((1 - c) / (1 + c), 0.25f, 1e-6f);
-  sEngineRig whole = RigWith([](sSoundValues& v) { v.baseDelay = 100.0f / 1024.0f; }, kInit, 1024.0f);
+  sEngineRig whole = RigWith([](sPlainValues& v) { v[kParamBaseDelay] = 100.0f / 1024.0f; }, kInit, 1024.0f);
   EXPECT_EQ(whole.Probe().AllpassCoef(0), kMaxAllpass);  // just short of a pole
 }
 
 TEST(Coefficients, DecayDampingInverterAndDrive) {
-  sEngineRig rig = RigWith([](sSoundValues& v) { v.halflife = 1, v.damping = 0.5f, v.fbInv = 50, v.wetMix = 100; });
+  sEngineRig rig = RigWith([](sPlainValues& v) { v[kParamHalflife] = 1, v[kParamDamping] = 0.5f, v[kParamFbInv] = 50, v[kParamWetMix] = 100; });
   auto probe = rig.Probe();
-  auto set = [&](float sSoundValues::*field, float value) {
-    rig.program.values.*field = value;
+  auto set = [&](int32_t field, float value) {
+    rig.program.values[field] = value;
     rig.Update();
   };
   EXPECT_FLOAT_EQ(probe.DecayGain(0), 0.5f);
@@ -110,22 +110,22 @@ TEST(Coefficients, DecayDampingInverterAndDrive) {
   EXPECT_FLOAT_EQ(c / (2 - c), 0.5f);  // the low-pass's gain at Nyquist
   EXPECT_EQ(probe.InvertCoef(), 0.0f);
   EXPECT_TRUE(probe.ModeFlags() & kModeFeedback);
-  set(&sSoundValues::fbInv, 0);
+  set(kParamFbInv, 0);
   EXPECT_EQ(probe.InvertCoef(), kMaxAllpass);
-  set(&sSoundValues::fbInv, 100);
+  set(kParamFbInv, 100);
   EXPECT_EQ(probe.InvertCoef(), -kMaxAllpass);
 
   // The shortest half life: 2^-10 per pass, and the outputs make up for it.
-  set(&sSoundValues::halflife, 0.1f);
+  set(kParamHalflife, 0.1f);
   EXPECT_FLOAT_EQ(probe.DecayGain(0), 1.0f / 1024);
   for (int i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(probe.OutGain(0, i), 1024 * probe.HoldOutGain(0, i));
   // Damping 0 turns the feedback off; damping 1 leaves the low-pass transparent.
-  set(&sSoundValues::damping, 0);
+  set(kParamDamping, 0);
   EXPECT_FALSE(probe.ModeFlags() & kModeFeedback);
-  set(&sSoundValues::damping, 1);
+  set(kParamDamping, 1);
   EXPECT_EQ(probe.DampCoef(0), 1.0f);
   // The drive's make-up, about 5.53 at 30 (wet 100 % is 0.5; out dir 0 puts line 0 on the left).
-  set(&sSoundValues::ampDrive, 30);
+  set(kParamAmpDrive, 30);
   EXPECT_NEAR(probe.HoldOutGain(0, 0) / 0.5f, 5.53f, 0.01f);
   EXPECT_TRUE(probe.ModeFlags() & kModeSaturation);
 }
@@ -134,24 +134,24 @@ TEST(Coefficients, DecayDampingInverterAndDrive) {
 void SetRandomValue(sProgram& p, int32_t id, std::mt19937& rng) {
   auto uniform = [&](float lo, float hi) { return std::uniform_real_distribution<float>(lo, hi)(rng); };
   auto orOff = [&](float lo, float hi) { return rng() % 5 == 0 ? 0.0f : uniform(lo, hi); };
-  sSoundValues& v = p.values;
+  sPlainValues& v = p.values;
   switch (id) {
-    case kParamGeometry: v.geometry = static_cast<int32_t>(rng() % kNumGeometries); break;
-    case kParamBaseDelay: v.baseDelay = std::exp(uniform(std::log(2e-5f), std::log(0.5f))); break;
-    case kParamHalflife: v.halflife = orOff(0.1f, 100); break;
-    case kParamDamping: v.damping = orOff(0.05f, 5); break;
-    case kParamFbPlane: v.fbPlane = static_cast<int32_t>(rng() % kNumPlanes); break;
-    case kParamFbRot1: v.fbRot1 = uniform(0, 180); break;
-    case kParamFbRot2: v.fbRot2 = uniform(0, 180); break;
-    case kParamFbInv: v.fbInv = uniform(0, 100); break;
-    case kParamModDepth: v.modDepth = orOff(0.01f, 5); break;
-    case kParamModPeriod: v.modPeriod = uniform(0.05f, 10); break;
-    case kParamModSpread: v.modSpread = uniform(0, 100); break;
-    case kParamAmpDrive: v.ampDrive = orOff(0.1f, 30); break;
-    case kParamInDir: v.inDir = uniform(0, 360); break;
-    case kParamOutDir: v.outDir = uniform(0, 360); break;
-    case kParamDryMix: v.dryMix = uniform(0, 100); break;
-    case kParamWetMix: v.wetMix = uniform(0, 100); break;
+    case kParamGeometry: v[kParamGeometry] = static_cast<float>(rng() % kNumGeometries); break;
+    case kParamBaseDelay: v[kParamBaseDelay] = std::exp(uniform(std::log(2e-5f), std::log(0.5f))); break;
+    case kParamHalflife: v[kParamHalflife] = orOff(0.1f, 100); break;
+    case kParamDamping: v[kParamDamping] = orOff(0.05f, 5); break;
+    case kParamFbPlane: v[kParamFbPlane] = static_cast<float>(rng() % kNumPlanes); break;
+    case kParamFbRot1: v[kParamFbRot1] = uniform(0, 180); break;
+    case kParamFbRot2: v[kParamFbRot2] = uniform(0, 180); break;
+    case kParamFbInv: v[kParamFbInv] = uniform(0, 100); break;
+    case kParamModDepth: v[kParamModDepth] = orOff(0.01f, 5); break;
+    case kParamModPeriod: v[kParamModPeriod] = uniform(0.05f, 10); break;
+    case kParamModSpread: v[kParamModSpread] = uniform(0, 100); break;
+    case kParamAmpDrive: v[kParamAmpDrive] = orOff(0.1f, 30); break;
+    case kParamInDir: v[kParamInDir] = uniform(0, 360); break;
+    case kParamOutDir: v[kParamOutDir] = uniform(0, 360); break;
+    case kParamDryMix: v[kParamDryMix] = uniform(0, 100); break;
+    case kParamWetMix: v[kParamWetMix] = uniform(0, 100); break;
     default: break;  // the switches live outside the record
   }
   DeriveGeometry(p);
@@ -207,7 +207,7 @@ TEST(Coefficients, PartialUpdatesMatchTheFullUpdateBitForBit) {
 TEST(Coefficients, ControlPeriodFollowsTheModulationPeriod) {
   auto period = [](float modPeriod, float fs) {
     sProgram p = MakeProgram(kInit);
-    p.values.modDepth = 10, p.values.modPeriod = modPeriod;
+    p.values[kParamModDepth] = 10, p.values[kParamModPeriod] = modPeriod;
     return sEngineRig(p, fs).Probe().ControlPeriod();
   };
   EXPECT_EQ(period(20, 44100), 1024u);
@@ -219,8 +219,8 @@ TEST(Coefficients, ControlPeriodFollowsTheModulationPeriod) {
 
 TEST(Modulation, ReachesTheSineAtTheNextBoundaryInEqualSteps) {
   // 480-sample lines, a 49-sample control period, a cycle of 3072 samples, swinging 240 samples.
-  sEngineRig rig = RigWith([](sSoundValues& v) {
-    v.baseDelay = 0.01f, v.modPeriod = 0.064f, v.modDepth = 50, v.modSpread = 100, v.wetMix = 100;
+  sEngineRig rig = RigWith([](sPlainValues& v) {
+    v[kParamBaseDelay] = 0.01f, v[kParamModPeriod] = 0.064f, v[kParamModDepth] = 50, v[kParamModSpread] = 100, v[kParamWetMix] = 100;
   });
   auto probe = rig.Probe();
   ASSERT_EQ(probe.ControlPeriod(), 49u);
@@ -249,7 +249,7 @@ TEST(Modulation, ReachesTheSineAtTheNextBoundaryInEqualSteps) {
   }
 
   // Depth 0 stops the oscillator and snaps the reads to the integer delays.
-  rig.program.values.modDepth = 0;
+  rig.program.values[kParamModDepth] = 0;
   rig.Update(false, true);
   EXPECT_EQ(probe.LfoPhase(), 0.0f);
   for (int i = 0; i < 4; ++i) EXPECT_EQ(probe.CurrentDelay(i), 480.0f);
@@ -266,8 +266,8 @@ TEST(Blocks, OnlyTheDitherDependsOnTheHostsBlocks) {
     for (float depth : {0.0f, 20.0f})
       for (float damping : {0.0f, 0.75f}) {
         sProgram p = MakeProgram(kDrumRoomL);
-        p.values.geometry = 15;  // 1, 1.5, 2 and 3 base delays
-        p.values.baseDelay = static_cast<float>(n) / 32768, p.values.modDepth = depth, p.values.damping = damping;
+        p.values[kParamGeometry] = 15;  // 1, 1.5, 2 and 3 base delays
+        p.values[kParamBaseDelay] = static_cast<float>(n) / 32768, p.values[kParamModDepth] = depth, p.values[kParamDamping] = damping;
         programs.push_back(p);
       }
   const auto inL = Noise(16384, 0.5f, 9), inR = Noise(16384, 0.5f, 10);
@@ -283,7 +283,7 @@ TEST(Blocks, OnlyTheDitherDependsOnTheHostsBlocks) {
     }
   };
   for (sProgram& p : programs) {
-    p.values.modPeriod = kExactCycle;
+    p.values[kParamModPeriod] = kExactCycle;
     sEngineRig single(p, 32768), whole(p, 32768), ragged(p, 32768);
     std::vector<float> oneL, oneR, refL, refR, raggedL, raggedR;
     render(single, 1, oneL, oneR);
@@ -295,8 +295,8 @@ TEST(Blocks, OnlyTheDitherDependsOnTheHostsBlocks) {
       energy += double(refL[k]) * refL[k];
     }
     EXPECT_GT(energy, 1.0);
-    EXPECT_LT(worst, 1e-7) << "base " << p.values.baseDelay * 32768 << " samples, depth " << p.values.modDepth
-                           << ", damping " << p.values.damping;
+    EXPECT_LT(worst, 1e-7) << "base " << p.values[kParamBaseDelay] * 32768 << " samples, depth " << p.values[kParamModDepth]
+                           << ", damping " << p.values[kParamDamping];
     EXPECT_EQ(single.Probe().ControlCountdown(), ragged.Probe().ControlCountdown());
     EXPECT_EQ(single.Probe().LfoPhase(), whole.Probe().LfoPhase());
   }
@@ -304,9 +304,9 @@ TEST(Blocks, OnlyTheDitherDependsOnTheHostsBlocks) {
 
 TEST(Network, DampingZeroGivesFourEchoesOfTheRotatedInput) {
   // "fifths": 480, 720, 960, 1440 samples; the inverter at 50 % adds one sample.
-  sEngineRig rig = RigWith([](sSoundValues& v) {
-    v.geometry = 15, v.baseDelay = 0.01f, v.halflife = 10, v.damping = 0, v.fbInv = 50;
-    v.inDir = 30, v.outDir = 60, v.wetMix = 100, v.dryMix = 0;
+  sEngineRig rig = RigWith([](sPlainValues& v) {
+    v[kParamGeometry] = 15, v[kParamBaseDelay] = 0.01f, v[kParamHalflife] = 10, v[kParamDamping] = 0, v[kParamFbInv] = 50;
+    v[kParamInDir] = 30, v[kParamOutDir] = 60, v[kParamWetMix] = 100, v[kParamDryMix] = 0;
   });
   std::vector<float> inL(3000, 0.0f), inR(3000, 0.0f), outL, outR;
   inL[0] = 1;
@@ -329,11 +329,11 @@ TEST(Network, DampingZeroGivesFourEchoesOfTheRotatedInput) {
 TEST(Robustness, ShorteningALineBelowOneSampleLeavesNoTone) {
   // An all-pass coefficient of 1 has its pole at Nyquist: a state left over
   // from the longer line would alternate there for ever.
-  sEngineRig rig = RigWith([](sSoundValues& v) { v.baseDelay = 0.0101f, v.fbInv = 50, v.wetMix = 100, v.dryMix = 0; });
+  sEngineRig rig = RigWith([](sPlainValues& v) { v[kParamBaseDelay] = 0.0101f, v[kParamFbInv] = 50, v[kParamWetMix] = 100, v[kParamDryMix] = 0; });
   std::vector<float> outL, outR;
   const auto noise = Noise(4800, 0.5f, 19);
   rig.Run(noise, noise, outL, outR);
-  rig.program.values.baseDelay = 0.000001f;
+  rig.program.values[kParamBaseDelay] = 0.000001f;
   rig.Update(true, true);
   const std::vector<float> silence(4800, 0.0f);
   rig.Run(silence, silence, outL, outR);
@@ -360,7 +360,7 @@ TEST(Robustness, BadInputNeverReachesTheNetwork) {
   // Absurdly large finite samples leave the network finite, and it goes on.
   for (float huge : {1e30f, -3e38f, std::numeric_limits<float>::max()}) {
     sProgram p = MakeProgram(kDrumRoomL);
-    p.values.dryMix = 0;
+    p.values[kParamDryMix] = 0;
     sEngineRig rig(p);
     std::vector<float> in(5000, huge), outL, outR;
     rig.Run(in, in, outL, outR, 256);
@@ -387,15 +387,15 @@ TEST(Robustness, AnySampleRateOrProgramValueGivesFiniteOutput) {
       sEngineRig rig(MakeProgram(preset), fs);
       ExpectFinite(rig, "fs " + std::to_string(fs) + " preset " + std::to_string(preset));
     }
-  float sSoundValues::* const fields[] = {
-      &sSoundValues::fbRot1,    &sSoundValues::fbRot2,   &sSoundValues::fbInv,     &sSoundValues::baseDelay,
-      &sSoundValues::halflife,  &sSoundValues::damping,  &sSoundValues::inDir,     &sSoundValues::outDir,
-      &sSoundValues::modPeriod, &sSoundValues::modDepth, &sSoundValues::modSpread, &sSoundValues::dryMix,
-      &sSoundValues::wetMix,    &sSoundValues::ampDrive};
+  const int32_t fields[] = {
+      kParamFbRot1,    kParamFbRot2,   kParamFbInv,     kParamBaseDelay,
+      kParamHalflife,  kParamDamping,  kParamInDir,     kParamOutDir,
+      kParamModPeriod, kParamModDepth, kParamModSpread, kParamDryMix,
+      kParamWetMix,    kParamAmpDrive};
   for (size_t f = 0; f < std::size(fields); ++f)
     for (float value : {kNaN, kInf, -kInf, 1e30f, -1e30f, 1e-30f, 1e-40f, -1.0f}) {
       sProgram p = MakeProgram(kDrumRoomL);
-      p.values.*fields[f] = value;
+      p.values[fields[f]] = value;
       sEngineRig rig(p);
       if (std::isnan(value)) {  // whatever the record holds, derived fields included
         for (int i = 0; i < 4; ++i) rig.program.lineRatio[i] = rig.program.inPair[i][1] = value;
@@ -405,7 +405,7 @@ TEST(Robustness, AnySampleRateOrProgramValueGivesFiniteOutput) {
     }
   for (int32_t value : {-7, 99, INT32_MIN, INT32_MAX}) {
     sProgram p = MakeProgram(kDrumRoomL);
-    p.values.fbPlane = p.values.geometry = value;
+    p.values[kParamFbPlane] = p.values[kParamGeometry] = static_cast<float>(value);
     sEngineRig rig(p);
     ExpectFinite(rig, "plane and geometry " + std::to_string(value));
   }

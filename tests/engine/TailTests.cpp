@@ -8,6 +8,8 @@
 
 #include "cReverbCore.h"
 
+using namespace nimbo;
+
 namespace {
 
 #if defined(__has_feature)

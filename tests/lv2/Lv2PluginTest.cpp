@@ -13,6 +13,7 @@
 
 namespace {
 
+using namespace nimbo;
 using namespace nimbolv2;
 using sControls = std::array<float, kEnabledPort + 1>;
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();

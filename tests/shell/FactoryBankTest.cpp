@@ -1,10 +1,14 @@
 // The factory data, field by field, against the preset list the sound was
-// designed with: the 63 presets and "Init".
+// designed with: the 63 presets and "Init"; and the programs made of them.
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "Program.h"
+#include "cReverbCore.h"
 #include "gtest/gtest.h"
+
+using namespace nimbo;
 
 namespace {
 
@@ -110,7 +114,43 @@ void ExpectPreset(const sFactoryPreset& got, const sListedPreset& want) {
   EXPECT_EQ(got.spare, 0);
 }
 
+const sListedPreset kListedInit = {"Init", 6, 0, 0, 0, 0, 0, 0.001f, 0, 0, 0, 0, 1, 0, 0, 100, 0, 0};
+
+// The listed value of a parameter, by the name hosts show for it.
+float ListedValue(const sListedPreset& p, const std::string& name) {
+  const std::pair<const char*, float> columns[] = {
+      {"Geometry", static_cast<float>(p.geometry)}, {"FB plane", static_cast<float>(p.fbPlane)},
+      {"FB rot 1", p.fbRot1}, {"FB rot 2", p.fbRot2}, {"FB inv", p.fbInv}, {"Base dly", p.baseDelay},
+      {"Halflife", p.halflife}, {"Damping", p.damping}, {"In dir", p.inDir}, {"Out dir", p.outDir},
+      {"Mod per", p.modPeriod}, {"Mod dep", p.modDepth}, {"Mod spr", p.modSpread}, {"Dry mix", p.dryMix},
+      {"Wet mix", p.wetMix}, {"Amp drv", p.ampDrive}};
+  for (const auto& [column, value] : columns)
+    if (name == column) return value;
+  ADD_FAILURE() << "no column " << name;
+  return 0.0f;
+}
+
 }  // namespace
+
+// The factory data become programs by ID: every stored parameter of every
+// slot holds the listed value (a damping of 5 too), the switches none.
+TEST(FactoryBank, ProgramsHoldTheListedValuesByID) {
+  cReverbCore core;
+  for (int32_t k = 0; k < kNumPrograms; ++k) {
+    const sListedPreset& want = k < kNumFactoryPresets ? kListed[k] : kListedInit;
+    char name[kProgramNameSize] = {};
+    ASSERT_TRUE(core.GetProgramName(k, name));
+    EXPECT_STREQ(name, want.name);
+    for (int32_t id = 0; id < kNumParameters; ++id) {
+      const bool isSwitch = id == kParamHold || id == kParamKeepTail;
+      EXPECT_EQ(cReverbCore::IsProgramParameter(id), !isSwitch) << id;
+      if (isSwitch) continue;
+      char shortName[16] = {};
+      core.Parameter(id).GetName(shortName);
+      EXPECT_EQ(core.ProgramValue(k, id), ListedValue(want, shortName)) << want.name << ": " << shortName;
+    }
+  }
+}
 
 TEST(FactoryBank, PresetsAreAsListed) {
   static_assert(std::size(kListed) == 63);
@@ -119,5 +159,5 @@ TEST(FactoryBank, PresetsAreAsListed) {
 }
 
 TEST(FactoryBank, InitIsTheNeutralProgram) {
-  ExpectPreset(kInitProgram, {"Init", 6, 0, 0, 0, 0, 0, 0.001f, 0, 0, 0, 0, 1, 0, 0, 100, 0, 0});
+  ExpectPreset(kInitProgram, kListedInit);
 }

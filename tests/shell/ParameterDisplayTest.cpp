@@ -23,14 +23,9 @@ std::string Label(cParameter& p) {
   return text;
 }
 
-// A descriptor bound to a float, shown from whatever the float holds.
+// A descriptor shown from whatever value a program stores.
 struct sBoundParameter {
-  sBoundParameter() { p.BindFloat(&stored); }
-  void Show(float v) {
-    stored = v;
-    p.SyncFromBinding();
-  }
-  float stored = 0.0f;
+  void Show(float v) { p.Sync(v); }
   cParameter p;
 };
 
@@ -71,13 +66,10 @@ TEST(ParameterDisplay, SiPrefixesAcrossTheirRange) {
 TEST(ParameterDisplay, NamedValuesOutsideTheListShowNotAvailable) {
   cInspectableReverb fx;
   cParameter& geometry = fx.Parameter(0);
-  int32_t stored = 0;
-  geometry.BindInt(&stored);
   const std::pair<int32_t, const char*> rows[] = {
       {0, "sphere"}, {13, "harmonic"}, {16, "detuned"}, {17, "n/a"}, {-1, "n/a"}, {INT32_MIN, "n/a"}};
   for (const auto& [value, text] : rows) {
-    stored = value;
-    geometry.SyncFromBinding();
+    geometry.Sync(static_cast<float>(value));
     EXPECT_EQ(Display(geometry), text) << value;
     EXPECT_EQ(Label(geometry), "");
   }
