@@ -98,12 +98,12 @@ TEST(ClapAudio, SoundsBitForBitLikeTheVst2BuildWithChangesAtFrameOffsets) {
 // saturation is on). "Hold" holding a
 // sound never sleeps.
 TEST(ClapAudio, SleepsInSilenceAndWakesToTheVst2Sound) {
-  constexpr uint32_t kBlock = 480, kSound = 24000, kSilence = 4 * 48000, kFrames = kSound + kSilence + kSound;
+  constexpr uint32_t kBlock = 480, kSound = 24000, kSilence = 4 * 48000, kTotal = kSound + kSilence + kSound;
   const sSignal signal(kSound);
-  std::vector<float> inL(kFrames), inR(kFrames);
+  std::vector<float> inL(kTotal), inR(kTotal);
   for (uint32_t i = 0; i < kSound; ++i) {
-    inL[i] = inL[kFrames - kSound + i] = signal.left[i];
-    inR[i] = inR[kFrames - kSound + i] = signal.right[i];
+    inL[i] = inL[kTotal - kSound + i] = signal.left[i];
+    inR[i] = inR[kTotal - kSound + i] = signal.right[i];
   }
   for (int32_t program : {35, 36}) {
     auto clap = NewClap();
@@ -113,9 +113,9 @@ TEST(ClapAudio, SleepsInSilenceAndWakesToTheVst2Sound) {
     vst2->Dispatch(effSetProgram, 0, program);
     ASSERT_TRUE(clap->Activate(kSampleRate, kBlock));
     vst2->Start(static_cast<float>(kSampleRate), kBlock);
-    std::vector<float> cl(kFrames), cr(kFrames), vl(kFrames), vr(kFrames);
+    std::vector<float> cl(kTotal), cr(kTotal), vl(kTotal), vr(kTotal);
     uint32_t asleep = 0, sleeping = 0;  // first frame written asleep; blocks asleep
-    for (uint32_t pos = 0; pos < kFrames; pos += kBlock) {
+    for (uint32_t pos = 0; pos < kTotal; pos += kBlock) {
       const clap_process_status status = clap->Process(&inL[pos], &inR[pos], &cl[pos], &cr[pos], kBlock);
       float* in[2] = {&inL[pos], &inR[pos]};
       float* out[2] = {&vl[pos], &vr[pos]};
@@ -125,7 +125,7 @@ TEST(ClapAudio, SleepsInSilenceAndWakesToTheVst2Sound) {
           if (asleep == 0) asleep = pos;
           EXPECT_TRUE(std::all_of(&cl[pos], &cl[pos] + kBlock, [](float x) { return x == 0.0f; })) << pos;
         }
-        EXPECT_LT(pos, kFrames - kSound) << "program " << program << ": asleep with sound at the input";
+        EXPECT_LT(pos, kTotal - kSound) << "program " << program << ": asleep with sound at the input";
       } else {
         EXPECT_EQ(status, CLAP_PROCESS_TAIL) << pos;
       }
@@ -134,14 +134,14 @@ TEST(ClapAudio, SleepsInSilenceAndWakesToTheVst2Sound) {
     EXPECT_EQ(std::memcmp(cl.data(), vl.data(), asleep * sizeof(float)), 0) << "program " << program;
     EXPECT_EQ(std::memcmp(cr.data(), vr.data(), asleep * sizeof(float)), 0) << "program " << program;
     float peak = 0.0f, worst = 0.0f;
-    for (uint32_t i = 0; i < kFrames; ++i) {
+    for (uint32_t i = 0; i < kTotal; ++i) {
       peak = std::max({peak, std::fabs(vl[i]), std::fabs(vr[i])});
       worst = std::max({worst, std::fabs(cl[i] - vl[i]), std::fabs(cr[i] - vr[i])});
     }
     // Clearing the dither floor the VST 2.x build's lines keep (about -180 dB)
     // leaves a few bits' difference that a saturating loop spreads to about -120 dB.
     EXPECT_LE(worst, peak * (program == 36 ? 1e-6f : 1e-7f)) << "program " << program;
-    EXPECT_GT(*std::max_element(cl.begin() + kFrames - kSound, cl.end()), 0.01f) << "program " << program;
+    EXPECT_GT(*std::max_element(cl.begin() + kTotal - kSound, cl.end()), 0.01f) << "program " << program;
   }
 
   auto held = NewClap();
