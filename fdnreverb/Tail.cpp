@@ -105,7 +105,9 @@ int64_t cFDNengine::MeasureTailFrames(const sProgram& program, float sampleRate,
   constexpr int32_t kBlock = 4096;
   constexpr float kFloor = 1e-5f;  // -100 dBFS
   // Quiet for longer than any line can hold an echo back: the response is over.
-  const int64_t quiet = std::max<int64_t>(static_cast<int64_t>(2.0f * sampleRate), 2 * kDelayBufferSize);
+  // (Two seconds, within 2^20 frames at absurd rates, where lines are far shorter.)
+  const int64_t quiet = std::max<int64_t>(std::min<int64_t>(static_cast<int64_t>(2.0f * sampleRate), int64_t{1} << 20),
+                                          2 * kDelayBufferSize);
   // A modulated network rings longer at some phases of its oscillator than at
   // others (up to five times for very short lines): the longest of eight.
   const sPlainValues& v = program.values;

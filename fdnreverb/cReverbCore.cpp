@@ -337,7 +337,10 @@ int64_t cReverbCore::TailFrames(bool measure) const {
     const int64_t bound = m_Tail.load(std::memory_order_relaxed);
     // The response of a network that runs on (modulation at another phase,
     // other dither) ends a little earlier or later than a fresh one's.
-    const int64_t measured = cFDNengine::MeasureTailFrames(program, fs, std::min<int64_t>(bound, static_cast<int64_t>(60.0f * fs)));
+    // At most about a second of the asking thread: longer tails keep the bound.
+    constexpr int64_t kMeasureLimit = int64_t{1} << 22;
+    const int64_t limit = std::min({bound, static_cast<int64_t>(60.0f * fs), kMeasureLimit});
+    const int64_t measured = cFDNengine::MeasureTailFrames(program, fs, limit);
     if (measured >= 0) m_Tail.store(std::min(bound, (measured * 5 + 3) / 4), std::memory_order_relaxed);
   }
   return m_Tail.load(std::memory_order_relaxed);
