@@ -44,13 +44,15 @@ void cFDNengine::CopyStaleFields(sProgram& dst, const sProgram& src, uint32_t st
 void cFDNengine::UpdateCoefficients(const sProgram& program, float sampleRate, uint32_t stale) {
   const sPlainValues& s = program.values;
   const float fs = SaneSampleRate(sampleRate);
-  const float baseDelay = s[kParamBaseDelay] > 0.0f ? Bounded(s[kParamBaseDelay], 1e-12f, kLarge, 0.0f) : 0.0f;  // 1/base stays finite
+  // 1/base stays finite.
+  const float baseDelay = s[kParamBaseDelay] > 0.0f ? Bounded(s[kParamBaseDelay], 1e-12f, kLarge, 0.0f) : 0.0f;
   float ratio[kNumLines] = {};
   if (stale & (kStaleLengths | kStaleDecay | kStaleModulation))
     for (int i = 0; i < kNumLines; ++i) ratio[i] = Bounded(program.lineRatio[i], 1e-6f, kLarge, 1.0f);
 
   if (stale & kStaleLengths) ComputeDelayLengths(fs, baseDelay, ratio);
-  if (stale & kStaleMatrix) ComputeFeedbackMatrix(ValueIndex(s[kParamFbPlane], kNumPlanes), Signed(s[kParamFbRot1]), Signed(s[kParamFbRot2]));
+  if (stale & kStaleMatrix)
+    ComputeFeedbackMatrix(ValueIndex(s[kParamFbPlane], kNumPlanes), Signed(s[kParamFbRot1]), Signed(s[kParamFbRot2]));
 
   if (stale & kStaleDecay) {
     // Halve every H base delays at low frequencies, every H*D at Nyquist.

@@ -11,8 +11,6 @@ namespace nimbo {
 
 namespace {
 
-bool IsSwitch(const cParameter& p) { return p.curve == kCurveInteger && p.minValue == 0.0f && p.maxValue == 1.0f; }
-
 bool SwitchOn(double value, bool plain) { return plain ? value > 0.0 : value >= 0.5; }
 
 }  // namespace
@@ -23,7 +21,7 @@ bool cReverbCore::TakesPlain(int32_t id, eHostScale scale) const {
 
 float cReverbCore::WidePlain(int32_t id, double plain) const {
   const cParameter& p = Parameter(id);
-  if (IsSwitch(p)) return plain > 0.0 ? 1.0f : 0.0f;
+  if (p.IsSwitch()) return plain > 0.0 ? 1.0f : 0.0f;
   auto v = static_cast<float>(std::clamp(plain, -double{FLT_MAX}, double{FLT_MAX}));
   if (p.zeroIsOff && v <= 0.0f) return 0.0f;
   if (p.curve == kCurveInteger) v = std::floor(v + 0.5f);

@@ -78,6 +78,9 @@ class cParameter {
   void GetDisplay(char* text);
   void GetLabel(char* text);
 
+  // A switch: two whole values, off and on.
+  bool IsSwitch() const { return curve == kCurveInteger && minValue == 0.0f && maxValue == 1.0f; }
+
   int32_t curve = kCurveLinear;
   bool siPrefix = false;
   bool zeroIsOff = false;  // plain 0 means "off", bypassing curve and bounds

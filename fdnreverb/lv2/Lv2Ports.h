@@ -40,9 +40,4 @@ constexpr sAudioPort kAudioPorts[] = {
     {kOutRightPort, "out_r", "Output R", false, false},
 };
 
-// A switch: two whole values, and LV2's rule that anything above 0 is on.
-inline bool IsToggle(const nimbo::cParameter& p) {
-  return p.curve == nimbo::kCurveInteger && p.minValue == 0.0f && p.maxValue == 1.0f;
-}
-
 }  // namespace nimbolv2

@@ -188,7 +188,7 @@ std::string cTurtleWriter::ControlPort(int32_t id) const {
   // A logarithmic port needs both bounds non-zero and of one sign: Ardour
   // drops the property otherwise, and jalv's slider would start at log(0).
   // The curves with an "off" at 0 are therefore linear ports here.
-  if (IsToggle(p)) {
+  if (p.IsSwitch()) {
     t << "    lv2:portProperty lv2:toggled ;\n";
   } else if (p.curve == nimbo::kCurveInteger) {
     t << "    lv2:portProperty lv2:integer";
@@ -197,7 +197,7 @@ std::string cTurtleWriter::ControlPort(int32_t id) const {
   } else if (p.curve == nimbo::kCurveLog && low > 0.0f) {
     t << "    lv2:portProperty pprops:logarithmic ;\n";
   }
-  if (p.enumNames && !IsToggle(p)) {
+  if (p.enumNames && !p.IsSwitch()) {
     for (int32_t k = static_cast<int32_t>(p.minValue); k <= static_cast<int32_t>(p.maxValue); ++k)
       t << "    lv2:scalePoint [ rdfs:label " << Literal(Utf8(p.enumNames[k])) << " ; rdf:value " << Number(float(k))
         << " ] ;\n";

@@ -77,7 +77,10 @@ const void* cClapInstance::HostExtension(const clap_host_t*, const char* id) {
   // Single-threaded like an offline render: the creating thread is the main
   // thread, except while it runs process(), when it is the audio thread.
   static const clap_host_thread_check_t kThreadCheck = {
-      .is_main_thread = [](const clap_host_t* h) { return !From(h)->m_bInProcess && From(h)->m_MainThread == std::this_thread::get_id(); },
+      .is_main_thread =
+          [](const clap_host_t* h) {
+            return !From(h)->m_bInProcess && From(h)->m_MainThread == std::this_thread::get_id();
+          },
       .is_audio_thread = [](const clap_host_t* h) { return From(h)->m_bInProcess; }};
   if (!id) return nullptr;
   if (!std::strcmp(id, CLAP_EXT_PARAMS)) return &kParams;
