@@ -9,7 +9,8 @@ if [ "${1:-}" != "demo" ]; then
   packages+=(clang libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
     wine wine64 wine32:i386 libclang-rt-14-dev dpf-source dragonfly-reverb-vst ardour qtractor
-    python3-matplotlib python3-pil chromium lv2-dev serdi sordi lilv-utils lv2file jalv jackd2)
+    python3-matplotlib python3-pil chromium lv2-dev serdi sordi lilv-utils lv2file jalv jackd2
+    libx11-dev libstb-dev fonts-dejavu-core xvfb xdotool x11-apps imagemagick)
 fi
 
 missing=()
