@@ -262,7 +262,91 @@ class ISizeableStream : public FUnknown {
   static constexpr Iid iid = InlineUid(0x04F9549E, 0xE02F4E6E, 0x87E86A87, 0x47F4E17F);
 };
 
-class IPlugView;  // editor views are not offered; declared for createView's signature
+// ---- editor views ---------------------------------------------------------------
+
+// Platform types of the parent a view is attached to.
+inline constexpr FIDString kPlatformTypeHWND = "HWND";                          // a HWND
+inline constexpr FIDString kPlatformTypeX11EmbedWindowID = "X11EmbedWindowID";  // an X11 Window ID
+
+// A view's rectangle in pixels.
+struct ViewRect {
+  int32 left = 0;
+  int32 top = 0;
+  int32 right = 0;
+  int32 bottom = 0;
+  int32 getWidth() const { return right - left; }
+  int32 getHeight() const { return bottom - top; }
+};
+
+class IPlugFrame;
+
+// [UI thread] The editor of a controller, made by createView("editor").
+class IPlugView : public FUnknown {
+ public:
+  virtual tresult PLUGIN_API isPlatformTypeSupported(FIDString type) = 0;
+  // Embeds the view into the host's parent window of the given platform type
+  virtual tresult PLUGIN_API attached(void* parent, FIDString type) = 0;
+  // Takes the view out of its parent: every window and handler of the view goes
+  virtual tresult PLUGIN_API removed() = 0;
+  virtual tresult PLUGIN_API onWheel(float distance) = 0;
+  virtual tresult PLUGIN_API onKeyDown(char16 key, int16 keyCode, int16 modifiers) = 0;
+  virtual tresult PLUGIN_API onKeyUp(char16 key, int16 keyCode, int16 modifiers) = 0;
+  virtual tresult PLUGIN_API getSize(ViewRect* size) = 0;
+  // The host resized the view's parent to newSize
+  virtual tresult PLUGIN_API onSize(ViewRect* newSize) = 0;
+  virtual tresult PLUGIN_API onFocus(TBool state) = 0;
+  // The host's frame, for resize requests; null before the view goes
+  virtual tresult PLUGIN_API setFrame(IPlugFrame* frame) = 0;
+  virtual tresult PLUGIN_API canResize() = 0;
+  virtual tresult PLUGIN_API checkSizeConstraint(ViewRect* rect) = 0;
+  static constexpr Iid iid = InlineUid(0x5BC32507, 0xD06049EA, 0xA6151B52, 0x2B755B29);
+};
+
+// [UI thread] The host's side of a view.
+class IPlugFrame : public FUnknown {
+ public:
+  // The view asks to be resized to newSize; the host calls onSize when it agrees
+  virtual tresult PLUGIN_API resizeView(IPlugView* view, ViewRect* newSize) = 0;
+  static constexpr Iid iid = InlineUid(0x367FAF01, 0xAFA94693, 0x8D4DA2A0, 0xED0882A3);
+};
+
+// [UI thread] A view the host may scale (Windows, where the view cannot ask the system).
+class IPlugViewContentScaleSupport : public FUnknown {
+ public:
+  using ScaleFactor = float;
+  virtual tresult PLUGIN_API setContentScaleFactor(ScaleFactor factor) = 0;
+  static constexpr Iid iid = InlineUid(0x65ED9690, 0x8AC44525, 0x8AADEF7A, 0x72EA703F);
+};
+
+// The host's run loop on Linux, which a view's timers and descriptors join
+// (got from the frame).
+namespace Linux {
+
+using FileDescriptor = int;
+using TimerInterval = uint64;
+
+class IEventHandler : public FUnknown {
+ public:
+  virtual void PLUGIN_API onFDIsSet(FileDescriptor fd) = 0;
+  static constexpr Iid iid = InlineUid(0x561E65C9, 0x13A0496F, 0x813A2C35, 0x654D7983);
+};
+
+class ITimerHandler : public FUnknown {
+ public:
+  virtual void PLUGIN_API onTimer() = 0;
+  static constexpr Iid iid = InlineUid(0x10BDD94F, 0x41424774, 0x821FAD8F, 0xECA72CA9);
+};
+
+class IRunLoop : public FUnknown {
+ public:
+  virtual tresult PLUGIN_API registerEventHandler(IEventHandler* handler, FileDescriptor fd) = 0;
+  virtual tresult PLUGIN_API unregisterEventHandler(IEventHandler* handler) = 0;
+  virtual tresult PLUGIN_API registerTimer(ITimerHandler* handler, TimerInterval milliseconds) = 0;
+  virtual tresult PLUGIN_API unregisterTimer(ITimerHandler* handler) = 0;
+  static constexpr Iid iid = InlineUid(0x18C35366, 0x97764F1A, 0x9C5B8385, 0x7A871389);
+};
+
+}  // namespace Linux
 
 namespace Vst {
 
@@ -951,6 +1035,7 @@ static_assert(sizeof(vst3::Vst::RoutingInfo) == 12);
 static_assert(sizeof(vst3::Vst::UnitInfo) == 268 && offsetof(vst3::Vst::UnitInfo, programListId) == 264);
 static_assert(sizeof(vst3::Vst::ProgramListInfo) == 264 && offsetof(vst3::Vst::ProgramListInfo, programCount) == 260);
 static_assert(sizeof(vst3::Vst::Chord) == 4 && sizeof(vst3::Vst::FrameRate) == 8);
+static_assert(sizeof(vst3::ViewRect) == 16 && offsetof(vst3::ViewRect, bottom) == 12);
 static_assert(sizeof(vst3::Vst::NoteOnEvent) == 20 && sizeof(vst3::Vst::LegacyMIDICCOutEvent) == 4);
 // Records with doubles or pointers, as laid out on 64-bit Linux and 64-bit Windows.
 static_assert(sizeof(void*) != 8 ||
