@@ -30,6 +30,9 @@ class cEditorWindow {
   // The view's pixel size changed (a new scale): resize the window to it.
   virtual void FollowViewSize() = 0;
   virtual void Show(bool visible) = 0;
+  // The scale the system asks for where the window is (Windows: the monitor's
+  // DPI / 96), for hosts that set none; 0 where the system has nothing to say.
+  virtual double SystemScale() const { return 0.0; }
 };
 
 }  // namespace nimbo::editor
