@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "cEditorView.h"
@@ -33,6 +34,9 @@ class cEditorWindow {
   // The scale the system asks for where the window is (Windows: the monitor's
   // DPI / 96), for hosts that set none; 0 where the system has nothing to say.
   virtual double SystemScale() const { return 0.0; }
+  // Called with the new SystemScale when it changes while the window is open
+  // (Windows: moved to a monitor of another DPI); never where it cannot change.
+  virtual void OnSystemScaleChange(std::function<void(double)> changed) { (void)changed; }
 };
 
 }  // namespace nimbo::editor

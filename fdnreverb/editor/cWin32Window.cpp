@@ -97,6 +97,7 @@ class cWin32Window final : public cEditorWindow {
   void FollowViewSize() override;
   void Show(bool visible) override;
   double SystemScale() const override;
+  void OnSystemScaleChange(std::function<void(double)> changed) override { m_ScaleChanged = std::move(changed); }
 
   LRESULT OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -114,6 +115,7 @@ class cWin32Window final : public cEditorWindow {
   bool m_bTrackingLeave = false;
   bool m_bDragging = false;
   wchar_t m_HighSurrogate = 0;
+  std::function<void(double)> m_ScaleChanged;
 };
 
 LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -310,6 +312,11 @@ LRESULT cWin32Window::OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
     case WM_KILLFOCUS:
       m_View.Leave();
       Refresh();
+      return 0;
+    case WM_DPICHANGED_AFTERPARENT:
+      if (m_ScaleChanged) {
+        if (const double scale = SystemScale(); scale > 0.0) m_ScaleChanged(scale);
+      }
       return 0;
     case WM_NCDESTROY:
       // Destroyed with the host's window: nothing of ours is left to destroy.
