@@ -1,4 +1,4 @@
-// What the LV2 plugin and its Turtle generator share: URIs, port layout and
+// What the LV2 plugin, its editor and its Turtle generator share: URIs, port layout and
 // port symbols. Hosts keep symbols and URIs in sessions and presets, so they
 // never change once released, whatever happens to the parameters' names.
 #pragma once
@@ -10,6 +10,7 @@
 namespace nimbolv2 {
 
 constexpr const char* kPluginUri = "urn:brannoch:nimbohall";
+constexpr const char* kEditorUri = "urn:brannoch:nimbohall#editor";
 
 // Ports: the parameters at their IDs, the bypass at its ID, then the audio.
 constexpr uint32_t kEnabledPort = nimbo::kBypassId;

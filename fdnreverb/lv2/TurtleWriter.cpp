@@ -1,17 +1,21 @@
 // Writes the bundle's Turtle from the core's parameter table and program bank,
 // so that the metadata cannot drift from the code:
 //
-//   nimbohall_lv2_turtle BUNDLE_DIR LIBRARY_FILE_NAME
+//   nimbohall_lv2_turtle BUNDLE_DIR LIBRARY_FILE_NAME [UI_LIBRARY_FILE_NAME]
 //
-// writes manifest.ttl, nimbohall.ttl and presets/program-NN.ttl. Numbers are
+// writes manifest.ttl, nimbohall.ttl and presets/program-NN.ttl; with the
+// editor's library, they describe the editor too. Numbers are
 // decimals (Turtle xsd:decimal, which lilv hands to hosts as floats; Ardour
 // applies nothing else from a preset) with the fewest digits that read back
 // to the same float. Texts are UTF-8.
 #include <lv2/core/lv2.h>
+#include <lv2/options/options.h>
 #include <lv2/port-groups/port-groups.h>
 #include <lv2/port-props/port-props.h>
 #include <lv2/presets/presets.h>
+#include <lv2/ui/ui.h>
 #include <lv2/units/units.h>
+#include <lv2/urid/urid.h>
 
 #include <charconv>
 #include <cstdio>
@@ -23,6 +27,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "../../nimbolib/TextEncoding.h"
 #include "../cReverbCore.h"
@@ -43,7 +48,14 @@ constexpr const char* kPrefixes =
     "@prefix pset: <" LV2_PRESETS_PREFIX "> .\n"
     "@prefix rdf: <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
     "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
-    "@prefix units: <" LV2_UNITS_PREFIX "> .\n\n";
+    "@prefix units: <" LV2_UNITS_PREFIX "> .\n";
+// Only where the editor is described.
+constexpr const char* kEditorPrefixes =
+    "@prefix opts: <" LV2_OPTIONS_PREFIX "> .\n"
+    "@prefix ui: <" LV2_UI_PREFIX "> .\n"
+    "@prefix urid: <" LV2_URID_PREFIX "> .\n";
+
+std::string Prefixes(bool editor) { return std::string(kPrefixes) + (editor ? kEditorPrefixes : "") + "\n"; }
 
 // No license has been chosen for the product: until one is, the metadata says what the law says.
 constexpr const char* kLicenseText = "All rights reserved";
@@ -109,7 +121,8 @@ void WriteFile(const fs::path& path, const std::string& text) {
 
 class cTurtleWriter {
  public:
-  explicit cTurtleWriter(const cReverbCore& core) : m_Core(core) {}
+  // uiLibrary: the editor's file name, empty where it is not built.
+  cTurtleWriter(const cReverbCore& core, std::string uiLibrary) : m_Core(core), m_UiLibrary(std::move(uiLibrary)) {}
   std::string Manifest(const std::string& library) const;
   std::string Plugin() const;
   std::string Preset(int32_t program) const;
@@ -120,8 +133,10 @@ class cTurtleWriter {
   // The LV2 unit of a parameter's unit text; custom units are named after the first port using them.
   std::string UnitOf(int32_t id) const;
   std::string CustomUnits() const;
+  std::string Editor() const;
 
   const cReverbCore& m_Core;
+  const std::string m_UiLibrary;
 };
 
 std::string cTurtleWriter::ProgramName(int32_t program) const {
@@ -132,8 +147,10 @@ std::string cTurtleWriter::ProgramName(int32_t program) const {
 
 std::string cTurtleWriter::Manifest(const std::string& library) const {
   std::ostringstream t;
-  t << kPrefixes;
+  t << Prefixes(!m_UiLibrary.empty());
   t << "<" << kPluginUri << ">\n  a lv2:Plugin ;\n  lv2:binary <" << library << "> ;\n  rdfs:seeAlso <nimbohall.ttl> .\n";
+  if (!m_UiLibrary.empty())
+    t << "\n<" << kEditorUri << ">\n  a ui:X11UI ;\n  ui:binary <" << m_UiLibrary << "> ;\n  rdfs:seeAlso <nimbohall.ttl> .\n";
   // Listed here with their labels, so hosts find the presets without reading every file.
   for (int32_t k = 0; k < kNumPrograms; ++k) {
     t << "\n" << PresetUri(k) << "\n  a pset:Preset ;\n  lv2:appliesTo <" << kPluginUri << "> ;\n  rdfs:label "
@@ -212,9 +229,23 @@ std::string cTurtleWriter::ControlPort(int32_t id) const {
   return text + "\n";
 }
 
+// An X11 child window driven by the host's idle calls, speaking through the
+// control ports only. It draws at a fixed size per scale, so the host should
+// not stretch it.
+std::string cTurtleWriter::Editor() const {
+  std::ostringstream t;
+  t << "<" << kEditorUri << ">\n  a ui:X11UI ;\n"
+    << "  lv2:requiredFeature ui:idleInterface , ui:parent ;\n"
+    << "  lv2:optionalFeature ui:resize , ui:touch , ui:noUserResize , opts:options , urid:map ;\n"
+    << "  lv2:extensionData ui:idleInterface , opts:interface ;\n"
+    << "  opts:supportedOption ui:scaleFactor .\n\n";
+  return t.str();
+}
+
 std::string cTurtleWriter::Plugin() const {
   std::ostringstream t;
-  t << kPrefixes;
+  t << Prefixes(!m_UiLibrary.empty());
+  if (!m_UiLibrary.empty()) t << Editor();
   // Audio and parameter groups.
   t << Uri("in") << "\n  a pg:StereoGroup , pg:InputGroup ;\n  lv2:symbol \"in\" ;\n  lv2:name \"Input\" .\n\n";
   t << Uri("out") << "\n  a pg:StereoGroup , pg:OutputGroup ;\n  lv2:symbol \"out\" ;\n  lv2:name \"Output\" ;\n"
@@ -240,6 +271,7 @@ std::string cTurtleWriter::Plugin() const {
   t << "  lv2:minorVersion " << kEffectVersion / 100 << " ;\n";
   t << "  lv2:microVersion " << kEffectVersion % 100 << " ;\n";
   t << "  lv2:optionalFeature lv2:hardRTCapable ;\n";
+  if (!m_UiLibrary.empty()) t << "  ui:ui <" << kEditorUri << "> ;\n";
   t << "  pg:mainInput " << Uri("in") << " ;\n  pg:mainOutput " << Uri("out") << " ;\n";
   t << "  lv2:port [\n";
   for (int32_t id = 0; id < kNumParameters; ++id) t << ControlPort(id) << "  ] , [\n";
@@ -259,7 +291,7 @@ std::string cTurtleWriter::Plugin() const {
 
 std::string cTurtleWriter::Preset(int32_t program) const {
   std::ostringstream t;
-  t << kPrefixes;
+  t << Prefixes(false);
   t << PresetUri(program) << "\n  a pset:Preset ;\n  lv2:appliesTo <" << kPluginUri << "> ;\n  rdfs:label "
     << Literal(ProgramName(program)) << " ;\n  lv2:port";
   const char* separator = " [\n";
@@ -277,14 +309,14 @@ std::string cTurtleWriter::Preset(int32_t program) const {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: %s BUNDLE_DIR LIBRARY_FILE_NAME\n", argv[0]);
+  if (argc != 3 && argc != 4) {
+    std::fprintf(stderr, "usage: %s BUNDLE_DIR LIBRARY_FILE_NAME [UI_LIBRARY_FILE_NAME]\n", argv[0]);
     return 2;
   }
   try {
     const fs::path bundle = argv[1];
     auto core = std::make_unique<cReverbCore>();
-    const cTurtleWriter writer(*core);
+    const cTurtleWriter writer(*core, argc == 4 ? argv[3] : "");
     std::set<std::string> labels;
     for (int32_t k = 0; k < kNumPrograms; ++k) {
       char name[kProgramNameSize] = {};
