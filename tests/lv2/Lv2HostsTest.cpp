@@ -82,6 +82,17 @@ TEST_F(Lv2Hosts, LilvDescribesTheInstalledBundle) {
               ::testing::MatchesRegex("[0-9a-f]+ T lv2_descriptor\n"));
   EXPECT_THAT(Tool({"/usr/bin/lv2ls"}, lv2).out, HasSubstr(kUri + "\n"));
   const std::string info = Tool({"/usr/bin/lv2info", kUri}, lv2).out;
+#ifdef NIMBOHALL_LV2_UI
+  // The editor's module: one entry point, system libraries only (X11 for its window), listed as the plugin's UI.
+  const fs::path ui = lv2 / "nimbohall.lv2/nimbohall_ui.so";
+  EXPECT_THAT(hosttest::Run({NIMBOHALL_NM, "-D", "--defined-only", ui}).out,
+              ::testing::MatchesRegex("[0-9a-f]+ T lv2ui_descriptor\n"));
+  const std::string needed = hosttest::Run({NIMBOHALL_OBJDUMP, "-p", ui}).out;
+  EXPECT_EQ(Count(needed, "NEEDED +libX11\\.so\\.6\n"), 1u) << needed;
+  EXPECT_EQ(Count(needed, "NEEDED"), Count(needed, "NEEDED +lib(X11|stdc\\+\\+|m|gcc_s|c)\\.so\\.[0-9]+\n")) << needed;
+  EXPECT_THAT(info, HasSubstr("\tUIs:\n\t\t" + kUri + "#editor\n\t\t\tClass:  http://lv2plug.in/ns/extensions/ui#X11UI\n"
+                              "\t\t\tBinary: file://" + ui.string() + "\n"));
+#endif
   EXPECT_THAT(info, HasSubstr("Reverb Plugin\n\tAuthor:            Brannoch\n"));
   EXPECT_THAT(info, HasSubstr("Bundle:            file://" + (lv2 / "nimbohall.lv2/").string()));
   const size_t presets = info.find("Presets:");
