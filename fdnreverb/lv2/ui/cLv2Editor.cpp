@@ -68,6 +68,7 @@ class cLv2Editor final : public editor::iEditorController {
   LV2_URID m_ScaleFactorUrid = 0;
   LV2_URID m_FloatUrid = 0;
   bool m_bPortsChanged = false;
+  bool m_bHostScale = false;  // the host set a scale factor: the system's is not asked
   // Destroyed in reverse: the window before the view, the view before what it reads.
   cReverbCore m_Mirror;
   std::unique_ptr<editor::cEditorView> m_View;
@@ -87,6 +88,10 @@ bool cLv2Editor::Open(const LV2_Feature* const* features, LV2UI_Widget* widget) 
   TakeOptions(static_cast<const LV2_Options_Option*>(Feature(features, LV2_OPTIONS__options)));
   m_Window = editor::cEditorWindow::Create(reinterpret_cast<uintptr_t>(parent), *m_View);
   if (!m_Window) return false;
+  if (const double system = m_Window->SystemScale(); !m_bHostScale && system >= 1.0) {
+    m_View->SetScale(std::min(4.0, system));
+    m_Window->FollowViewSize();
+  }
   *widget = reinterpret_cast<LV2UI_Widget>(m_Window->Handle());
   TellSize();
   m_Window->Show(true);
@@ -99,6 +104,7 @@ void cLv2Editor::TakeOptions(const LV2_Options_Option* options) {
     if (options->key != m_ScaleFactorUrid || options->type != m_FloatUrid || options->size != sizeof(float)) continue;
     const float scale = *static_cast<const float*>(options->value);
     if (!(scale >= 1.0f)) continue;  // NaN too
+    m_bHostScale = true;
     const double was = m_View->Scale();
     m_View->SetScale(std::min(4.0, double(scale)));
     if (m_View->Scale() == was) continue;
