@@ -71,6 +71,9 @@ bool cClapReverb::Init(const clap_plugin_t* plugin) {
   if (!presetLoad) presetLoad = host->get_extension(host, CLAP_EXT_PRESET_LOAD_COMPAT);
   self->m_HostPresetLoad = static_cast<const clap_host_preset_load_t*>(presetLoad);
   self->m_HostThreadCheck = static_cast<const clap_host_thread_check_t*>(host->get_extension(host, CLAP_EXT_THREAD_CHECK));
+#ifdef NIMBOHALL_EDITOR
+  self->m_Editor.reset(new (std::nothrow) cClapEditor(host, self->m_Core));
+#endif
   return true;
 }
 
@@ -95,6 +98,9 @@ clap_process_status cClapReverb::Process(const clap_plugin_t* plugin, const clap
   const uint32_t frames = process->frames_count;
   const clap_input_events_t* in = process->in_events;
   const uint32_t count = in ? in->size(in) : 0;
+#ifdef NIMBOHALL_EDITOR
+  if (self->m_Editor) self->m_Editor->Changes().Drain(process->out_events);
+#endif
 
   const clap_audio_buffer_t* input = process->audio_inputs_count > 0 ? &process->audio_inputs[0] : nullptr;
   clap_audio_buffer_t* output = process->audio_outputs_count > 0 ? &process->audio_outputs[0] : nullptr;
@@ -136,7 +142,7 @@ clap_process_status cClapReverb::Process(const clap_plugin_t* plugin, const clap
   return self->m_Core.Hold() ? CLAP_PROCESS_CONTINUE : CLAP_PROCESS_TAIL;
 }
 
-const void* cClapReverb::GetExtension(const clap_plugin_t*, const char* id) {
+const void* cClapReverb::GetExtension(const clap_plugin_t* plugin, const char* id) {
   if (!id) return nullptr;
   if (!std::strcmp(id, CLAP_EXT_AUDIO_PORTS)) return &kAudioPorts;
   if (!std::strcmp(id, CLAP_EXT_PARAMS)) return &kParams;
@@ -144,6 +150,9 @@ const void* cClapReverb::GetExtension(const clap_plugin_t*, const char* id) {
   if (!std::strcmp(id, CLAP_EXT_TAIL)) return &kTail;
   if (!std::strcmp(id, CLAP_EXT_LATENCY)) return &kLatency;
   if (!std::strcmp(id, CLAP_EXT_PRESET_LOAD) || !std::strcmp(id, CLAP_EXT_PRESET_LOAD_COMPAT)) return &kPresetLoad;
+#ifdef NIMBOHALL_EDITOR
+  if (const void* editor = cClapEditor::Extension(id); editor && From(plugin)->m_Editor) return editor;
+#endif
   return nullptr;
 }
 
@@ -213,8 +222,14 @@ bool cClapReverb::TextToValue(const clap_plugin_t* plugin, clap_id id, const cha
   return From(plugin)->m_Core.ParseHostValue(static_cast<int32_t>(id), Utf8ToCp1252(text).c_str(), kScale, *value);
 }
 
-void cClapReverb::Flush(const clap_plugin_t* plugin, const clap_input_events_t* in, const clap_output_events_t*) {
-  From(plugin)->ApplyEvents(in);
+void cClapReverb::Flush(const clap_plugin_t* plugin, const clap_input_events_t* in, const clap_output_events_t* out) {
+  cClapReverb* self = From(plugin);
+  self->ApplyEvents(in);
+#ifdef NIMBOHALL_EDITOR
+  if (self->m_Editor) self->m_Editor->Changes().Drain(out);
+#else
+  (void)out;
+#endif
 }
 
 void cClapReverb::ApplyEvents(const clap_input_events_t* in) {

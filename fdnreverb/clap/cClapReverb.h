@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "../cReverbCore.h"
 #include "clap/entry.h"
@@ -23,6 +24,10 @@
 #include "clap/plugin-factory.h"
 #include "clap_additions.h"
 
+#ifdef NIMBOHALL_EDITOR
+#include "cClapEditor.h"
+#endif
+
 extern const clap_plugin_descriptor_t kClapDescriptor;
 
 class cClapReverb {
@@ -32,6 +37,10 @@ class cClapReverb {
   cClapReverb& operator=(const cClapReverb&) = delete;
 
   const clap_plugin_t* Plugin() const { return &m_Plugin; }
+#ifdef NIMBOHALL_EDITOR
+  // [main-thread] Null when memory was short at init.
+  cClapEditor* Editor() const { return m_Editor.get(); }
+#endif
 
  private:
   static cClapReverb* From(const clap_plugin_t* plugin) { return static_cast<cClapReverb*>(plugin->plugin_data); }
@@ -83,4 +92,8 @@ class cClapReverb {
   const clap_host_preset_load_t* m_HostPresetLoad = nullptr;
   const clap_host_thread_check_t* m_HostThreadCheck = nullptr;
   nimbo::cReverbCore m_Core;
+#ifdef NIMBOHALL_EDITOR
+  // Made at init and kept to the end: process reads its queue. Goes before the core it reads.
+  std::unique_ptr<cClapEditor> m_Editor;
+#endif
 };

@@ -1,6 +1,7 @@
 // What the CLAP 1.1 headers at hand lack and CLAP 1.2 defines: the tail
 // extension, the preset-load extension and the preset-discovery factory,
-// with the two small types they use. Written field by field from the
+// with the two small types they use; and the posix-fd-support extension,
+// which those headers leave out. Written field by field from the
 // official layouts; the static_asserts pin sizes and offsets on every target.
 #pragma once
 
@@ -176,6 +177,30 @@ typedef struct clap_preset_discovery_factory {
                                                             const char* provider_id);
 } clap_preset_discovery_factory_t;
 
+// ---- ext/posix-fd-support.h -----------------------------------------------------------
+
+static constexpr const char CLAP_EXT_POSIX_FD_SUPPORT[] = "clap.posix-fd-support";
+
+// Which events of a descriptor: wanted (register_fd, modify_fd) or happened (on_fd).
+enum {
+  CLAP_POSIX_FD_READ = 1 << 0,
+  CLAP_POSIX_FD_WRITE = 1 << 1,
+  CLAP_POSIX_FD_ERROR = 1 << 2,
+};
+typedef uint32_t clap_posix_fd_flags_t;
+
+typedef struct clap_plugin_posix_fd_support {
+  // A registered descriptor is ready; level-triggered. [main-thread]
+  void(CLAP_ABI* on_fd)(const clap_plugin_t* plugin, int fd, clap_posix_fd_flags_t flags);
+} clap_plugin_posix_fd_support_t;
+
+typedef struct clap_host_posix_fd_support {
+  // [main-thread] All three return true on success.
+  bool(CLAP_ABI* register_fd)(const clap_host_t* host, int fd, clap_posix_fd_flags_t flags);
+  bool(CLAP_ABI* modify_fd)(const clap_host_t* host, int fd, clap_posix_fd_flags_t flags);
+  bool(CLAP_ABI* unregister_fd)(const clap_host_t* host, int fd);
+} clap_host_posix_fd_support_t;
+
 }  // extern "C"
 
 // The formats we ship CLAP for are 64-bit.
@@ -197,5 +222,7 @@ static_assert(sizeof(clap_preset_discovery_provider_t) == 6 * P);
 static_assert(sizeof(clap_preset_discovery_indexer_t) == 12 + 4 + 9 * P);
 static_assert(offsetof(clap_preset_discovery_indexer_t, declare_filetype) == 12 + 4 + 5 * P);
 static_assert(sizeof(clap_preset_discovery_factory_t) == 3 * P);
+static_assert(sizeof(clap_plugin_posix_fd_support_t) == P && sizeof(clap_host_posix_fd_support_t) == 3 * P);
+static_assert(offsetof(clap_host_posix_fd_support_t, unregister_fd) == 2 * P);
 }  // namespace nimbo::clap_layout
 #endif

@@ -48,7 +48,6 @@ TEST(ClapPlugin, EntryFactoryDescriptorAndPorts) {
   EXPECT_TRUE(clap->Params() && clap->State() && clap->Tail() && clap->PresetLoad() && clap->Latency());
   const clap_plugin_t* p = clap->Plugin();
   EXPECT_EQ(p->get_extension(p, "clap.preset-load.draft/2"), p->get_extension(p, "clap.preset-load/2"));
-  EXPECT_EQ(p->get_extension(p, "clap.gui"), nullptr);
   EXPECT_EQ(clap->Latency()->get(p), 0u);
   for (bool input : {true, false}) {
     ASSERT_EQ(clap->AudioPorts()->count(p, input), 1u);
