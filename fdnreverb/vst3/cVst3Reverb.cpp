@@ -10,6 +10,9 @@
 
 #include "../../nimbolib/TextEncoding.h"
 #include "Vst2Bank.h"
+#ifdef NIMBOHALL_EDITOR
+#include "cVst3Editor.h"
+#endif
 #include "Vst3Identity.h"
 #include "Vst3Text.h"
 
@@ -56,6 +59,10 @@ cVst3Reverb::cVst3Reverb() {
     const nimbo::cParameter& p = m_Core.Parameter(id);
     if (p.group >= 1 && p.group <= kNumGroupUnits) m_GroupName[static_cast<size_t>(p.group)] = p.groupName;
   }
+}
+
+cVst3Reverb::~cVst3Reverb() {
+  if (m_Handler) m_Handler->release();
 }
 
 // ---- FUnknown ------------------------------------------------------------------------
@@ -107,6 +114,7 @@ tresult PLUGIN_API cVst3Reverb::terminate() {
   if (--m_Initializations == 0) {
     m_bProcessing = false;
     m_bActive = false;
+    setComponentHandler(nullptr);
   }
   return kResultOk;
 }
@@ -532,9 +540,22 @@ tresult PLUGIN_API cVst3Reverb::setParamNormalized(Vst::ParamID id, Vst::ParamVa
   return kResultOk;
 }
 
-tresult PLUGIN_API cVst3Reverb::setComponentHandler(Vst::IComponentHandler*) { return kResultOk; }
+tresult PLUGIN_API cVst3Reverb::setComponentHandler(Vst::IComponentHandler* handler) {
+  if (handler == m_Handler) return kResultOk;
+  if (handler) handler->addRef();
+  if (m_Handler) m_Handler->release();
+  m_Handler = handler;
+  return kResultOk;
+}
 
-IPlugView* PLUGIN_API cVst3Reverb::createView(FIDString) { return nullptr; }
+IPlugView* PLUGIN_API cVst3Reverb::createView(FIDString name) {
+#ifdef NIMBOHALL_EDITOR
+  if (name && std::strcmp(name, Vst::ViewType::kEditor) == 0) return cVst3Editor::Create(*this);
+#else
+  (void)name;
+#endif
+  return nullptr;
+}
 
 // ---- IUnitInfo ----------------------------------------------------------------------------------
 

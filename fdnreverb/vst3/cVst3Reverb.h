@@ -7,8 +7,8 @@
 // controller with setParamNormalized, which therefore changes nothing while
 // processing runs (a late echo must not undo newer automation). Values that
 // change inside the effect (a program loaded) reach the host as output
-// parameter changes of the next block; restartComponent is never called, so
-// no host can be re-entered from inside one of its own calls.
+// parameter changes of the next block; restartComponent is called only from
+// the editor, so no host is re-entered from inside one of its own calls.
 //
 // Program changes are whole-program edits: setParamNormalized applies them at
 // once; one that arrives in process() applies at its frame, unless a control
@@ -24,6 +24,8 @@
 #include "vst3.h"
 
 namespace nimbovst3 {
+
+class cVst3Editor;
 
 // Parameter IDs beyond the core's 18, and the counts around them.
 inline constexpr int32_t kNumVst3Parameters = nimbo::kProgramChangeId + 1;
@@ -134,8 +136,9 @@ class cVst3Reverb final : public cComponentFace,
                                               vst3::IBStream* data) override;
 
  private:
+  friend class cVst3Editor;  // edits as the host's own controls would make them
   cVst3Reverb();
-  ~cVst3Reverb() = default;
+  ~cVst3Reverb();
 
   vst3::tresult SetComponentState(vst3::IBStream* state) override;
   vst3::tresult GetComponentState(vst3::IBStream* state) override;
@@ -157,6 +160,7 @@ class cVst3Reverb final : public cComponentFace,
 
   nimbo::cReverbCore m_Core;
   std::atomic<vst3::uint32> m_RefCount{1};
+  vst3::Vst::IComponentHandler* m_Handler = nullptr;  // [control] counted; the editor tells the host through it
   int32_t m_Initializations = 0;  // roles initialized and not yet terminated
 
   // Buses and processing set-up.

@@ -350,6 +350,11 @@ class IRunLoop : public FUnknown {
 
 namespace Vst {
 
+// The name createView is asked for an editor by.
+namespace ViewType {
+inline constexpr FIDString kEditor = "editor";
+}
+
 // ---- VST types --------------------------------------------------------------
 
 using TChar = char16;               // UTF-16 code unit
