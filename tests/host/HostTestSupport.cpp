@@ -1,6 +1,7 @@
 #include "HostTestSupport.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -19,6 +20,74 @@
 extern char** environ;
 
 namespace hosttest {
+
+using namespace std::chrono_literals;
+
+cBackground::cBackground(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
+                         const std::filesystem::path& log, const std::filesystem::path& directory, int passFd) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  if (passFd >= 0) posix_spawn_file_actions_adddup2(&actions, passFd, 3);
+  if (!directory.empty()) posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+  std::vector<char*> argv, envp;
+  for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  std::vector<std::string> variables = environment;
+  for (char** e = environ; *e; ++e) variables.emplace_back(*e);  // the added ones first: they win
+  for (const std::string& v : variables) envp.push_back(const_cast<char*>(v.c_str()));
+  envp.push_back(nullptr);
+  if (posix_spawn(&m_Pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) m_Pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+}
+
+bool cBackground::Running() {
+  if (m_Pid <= 0) return false;
+  int status = 0;
+  if (waitpid(m_Pid, &status, WNOHANG) != m_Pid) return true;
+  m_Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  m_Pid = -1;
+  return false;
+}
+
+int cBackground::Stop(int signal, std::chrono::milliseconds grace) {
+  if (!Running()) return m_Status;
+  if (grace > 0s && WaitFor(grace)) return m_Status;
+  kill(m_Pid, signal);
+  if (WaitFor(10s)) return m_Status;
+  kill(m_Pid, SIGKILL);
+  WaitFor(10s);
+  return m_Status;
+}
+
+bool cBackground::WaitFor(std::chrono::milliseconds time) {
+  for (const auto end = std::chrono::steady_clock::now() + time; std::chrono::steady_clock::now() < end;) {
+    if (!Running()) return true;
+    std::this_thread::sleep_for(20ms);
+  }
+  return !Running();
+}
+
+cXServer::cXServer(const std::filesystem::path& log, const std::string& screen) {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return;
+  m_Server.emplace(std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", "3", "-screen", "0", screen, "-nolisten",
+                                            "tcp"},
+                   std::vector<std::string>{}, log, std::filesystem::path(), fds[1]);
+  close(fds[1]);
+  std::string number;
+  pollfd p = {fds[0], POLLIN, 0};
+  char c;
+  while (poll(&p, 1, 10000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+  close(fds[0]);
+  if (!number.empty()) m_Display = ":" + number;
+}
+
+cXServer::~cXServer() {
+  if (m_Server) m_Server->Stop(SIGTERM, 0s);
+}
 
 sRun Run(const std::vector<std::string>& arguments, const std::filesystem::path& directory,
          const std::vector<std::string>& environment, int timeoutSeconds) {

@@ -1,8 +1,13 @@
 // Helpers of the host tests: running programs, temporary folders, audio files.
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +24,44 @@ struct sRun {
 // still running after `timeoutSeconds` is killed.
 sRun Run(const std::vector<std::string>& arguments, const std::filesystem::path& directory = {},
          const std::vector<std::string>& environment = {}, int timeoutSeconds = 120);
+
+// A program running beside the test, its output in `log`, with `environment`
+// added to ours and `passFd` (when given) as its descriptor 3; killed at the
+// end if still running, by its own process ID.
+class cBackground {
+ public:
+  cBackground(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
+              const std::filesystem::path& log, const std::filesystem::path& directory = {}, int passFd = -1);
+  ~cBackground() { Stop(SIGKILL, std::chrono::milliseconds(0)); }
+  cBackground(const cBackground&) = delete;
+  cBackground& operator=(const cBackground&) = delete;
+
+  bool Running();
+  // Waits `grace` for the program to end by itself; then signal, and after ten
+  // seconds more SIGKILL. The exit status, 128 + signal when killed.
+  int Stop(int signal, std::chrono::milliseconds grace = std::chrono::seconds(10));
+  bool WaitFor(std::chrono::milliseconds time);
+
+ private:
+  pid_t m_Pid = -1;
+  int m_Status = -1;
+};
+
+// An X server of the test's own: Xvfb, which takes a free display number and
+// tells it (-displayfd), so tests on one machine never meet. Stopped at the end.
+class cXServer {
+ public:
+  explicit cXServer(const std::filesystem::path& log, const std::string& screen = "1280x1024x24");
+  ~cXServer();
+  cXServer(const cXServer&) = delete;
+  cXServer& operator=(const cXServer&) = delete;
+  // ":N", or empty when the server did not come up (its log says why).
+  const std::string& Display() const { return m_Display; }
+
+ private:
+  std::optional<cBackground> m_Server;
+  std::string m_Display;
+};
 
 // A fresh folder, removed with everything in it at the end of the test.
 class cTempDir {

@@ -27,68 +27,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using hosttest::cBackground;
 using nimbo::cReverbCore;
 using nimbo::editor::cEditorView;
 
 const fs::path kBundle = NIMBOHALL_LV2_BUNDLE;
 const fs::path kSuilWrapper = "/usr/lib/x86_64-linux-gnu/suil-0/libsuil_x11_in_gtk3.so";
-
-// A program running beside the test, its output in files, ended by its own process ID.
-class cBackground {
- public:
-  cBackground(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
-              const fs::path& log, const fs::path& directory = {}, int displayFd = -1) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    if (displayFd >= 0) posix_spawn_file_actions_adddup2(&actions, displayFd, 3);
-    if (!directory.empty()) posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
-    std::vector<char*> argv, envp;
-    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    std::vector<std::string> variables = environment;
-    for (char** e = environ; *e; ++e) variables.emplace_back(*e);  // the added ones first: they win
-    for (const std::string& v : variables) envp.push_back(const_cast<char*>(v.c_str()));
-    envp.push_back(nullptr);
-    if (posix_spawn(&m_Pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) m_Pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~cBackground() { Stop(SIGKILL, 0s); }
-  cBackground(const cBackground&) = delete;
-  cBackground& operator=(const cBackground&) = delete;
-
-  bool Running() {
-    if (m_Pid <= 0) return false;
-    int status = 0;
-    if (waitpid(m_Pid, &status, WNOHANG) != m_Pid) return true;
-    m_Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    m_Pid = -1;
-    return false;
-  }
-  // Waits for the program to end by itself; then signal, and after a grace time SIGKILL. The exit status.
-  int Stop(int signal, std::chrono::milliseconds grace = 10s) {
-    if (!Running()) return m_Status;
-    if (grace > 0s && WaitFor(grace)) return m_Status;
-    kill(m_Pid, signal);
-    if (WaitFor(10s)) return m_Status;
-    kill(m_Pid, SIGKILL);
-    WaitFor(10s);
-    return m_Status;
-  }
-  bool WaitFor(std::chrono::milliseconds time) {
-    for (const auto end = std::chrono::steady_clock::now() + time; std::chrono::steady_clock::now() < end;) {
-      if (!Running()) return true;
-      std::this_thread::sleep_for(20ms);
-    }
-    return !Running();
-  }
-
- private:
-  pid_t m_Pid = -1;
-  int m_Status = -1;
-};
 
 // Polls until `ready` holds, for at most `time`.
 template <class tCondition>
@@ -185,22 +129,12 @@ class Lv2Editor : public ::testing::Test {
     if (m_Jack) {
       EXPECT_EQ(m_Jack->Stop(SIGTERM, 0s), 0) << hosttest::ReadFile(m_Dir / "jackd.log");
     }
-    if (m_Xvfb) m_Xvfb->Stop(SIGTERM, 0s);
+    m_Xvfb.reset();
   }
 
   void StartDisplay() {
-    int fds[2];
-    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
-    m_Xvfb.emplace(std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24",
-                                            "-nolisten", "tcp"},
-                   std::vector<std::string>{}, m_Dir / "xvfb.log", fs::path(), fds[1]);
-    close(fds[1]);
-    std::string number;
-    pollfd p = {fds[0], POLLIN, 0};
-    char c;
-    while (poll(&p, 1, 10000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    close(fds[0]);
-    if (!number.empty()) m_Display = ":" + number;
+    m_Xvfb.emplace(m_Dir / "xvfb.log");
+    m_Display = m_Xvfb->Display();
   }
 
   hosttest::sRun Tool(const std::vector<std::string>& command) {
@@ -242,7 +176,8 @@ class Lv2Editor : public ::testing::Test {
   std::string m_Display;
   std::string m_Client;
   std::vector<std::string> m_Environment;
-  std::optional<cBackground> m_Xvfb, m_Jack;
+  std::optional<hosttest::cXServer> m_Xvfb;
+  std::optional<cBackground> m_Jack;
 };
 
 // jalv starts with a preset of the bundle: the editor, told only the ports' values, shows that program.

@@ -8,14 +8,17 @@ namespace {
 
 std::atomic<long> gAllocations{0};
 std::atomic<long> gFrees{0};
+thread_local long tAllocations = 0;
 
 void* Allocate(std::size_t size) {
   ++gAllocations;
+  ++tAllocations;
   return std::malloc(size ? size : 1);
 }
 
 void* AllocateAligned(std::size_t size, std::align_val_t align) {
   ++gAllocations;
+  ++tAllocations;
   const std::size_t a = static_cast<std::size_t>(align);
   return std::aligned_alloc(a, (size + a - 1) / a * a);
 }
@@ -30,6 +33,7 @@ void Free(void* p) {
 namespace testsupport {
 long Allocations() { return gAllocations.load(); }
 long Frees() { return gFrees.load(); }
+long ThreadAllocations() { return tAllocations; }
 }  // namespace testsupport
 
 void* operator new(std::size_t size) {

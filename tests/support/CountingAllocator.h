@@ -9,5 +9,7 @@ namespace testsupport {
 
 long Allocations();
 long Frees();
+// Those of the calling thread only, for a thread that shares the process with others.
+long ThreadAllocations();
 
 }  // namespace testsupport
