@@ -9,8 +9,10 @@
 //
 // Commands, run in order on every instance:
 //   size             prints "size I W H" (hosts ask before opening, too)
+//   scale S          sets the editor's scale (before opening, or while open)
 //   open             creates the editor and embeds it: "editor I X Y W H" (root coordinates),
 //                    and "embed I ..." with what its window tells embedders
+//   embed            prints "embed I ..." again for the open editors
 //   close            takes the editor out and destroys it
 //   cycle N          opens and closes N times
 //   wait MS          serves the loop for MS milliseconds
@@ -124,9 +126,10 @@ class cRunLoop {
           fired.emplace_back(t.owner, t.id);
           t.due = after + t.period;
         }
-      for (const auto& [owner, id] : fired)
-        if (std::any_of(m_Timers.begin(), m_Timers.end(), [&](const sTimer& t) { return t.owner == owner && t.id == id; }))
-          fire(owner, id);
+      for (const auto& timer : fired)
+        if (std::any_of(m_Timers.begin(), m_Timers.end(),
+                        [&](const sTimer& t) { return t.owner == timer.first && t.id == timer.second; }))
+          fire(timer.first, timer.second);
     }
   }
 
@@ -151,6 +154,7 @@ class cEmbedded {
   virtual bool Open(Window parent) = 0;
   virtual void Close() = 0;
   virtual bool Size(uint32_t& width, uint32_t& height) = 0;
+  virtual bool Scale(double scale) = 0;
   virtual std::vector<std::pair<uint32_t, double>> Values() = 0;
   virtual std::vector<sChange> Changes() = 0;
   // [audio thread] One block; false when processing is not running.
@@ -221,6 +225,7 @@ class cClapEmbedded final : public cEmbedded {
     if (gLoop->Registered(this) > 0) std::printf("registrations left after destroy %zu\n", gLoop->Registered(this));
   }
   bool Size(uint32_t& width, uint32_t& height) override { return m_Gui->get_size(m_Plugin, &width, &height); }
+  bool Scale(double scale) override { return m_Gui->set_scale(m_Plugin, scale); }
 
   std::vector<std::pair<uint32_t, double>> Values() override {
     std::vector<std::pair<uint32_t, double>> values;
@@ -414,10 +419,9 @@ class cVst3Embedded final : public cEmbedded {
 
   bool Open(Window parent) override {
     // Opened again without closing: the same view is attached once more.
-    if (!m_View) {
-      m_View = nimbohost::tRef<vst3::IPlugView>(m_Plugin->Controller()->createView(vst3::Vst::ViewType::kEditor));
-      if (!m_View || m_View->isPlatformTypeSupported(vst3::kPlatformTypeX11EmbedWindowID) != vst3::kResultTrue)
-        return false;
+    if (!m_View) m_View = nimbohost::tRef<vst3::IPlugView>(m_Plugin->Controller()->createView(vst3::Vst::ViewType::kEditor));
+    if (!m_View || m_View->isPlatformTypeSupported(vst3::kPlatformTypeX11EmbedWindowID) != vst3::kResultTrue) return false;
+    if (!m_Frame) {
       m_Frame = cPlugFrame::Make();
       m_View->setFrame(m_Frame.get());
     }
@@ -445,6 +449,11 @@ class cVst3Embedded final : public cEmbedded {
     width = static_cast<uint32_t>(rect.getWidth());
     height = static_cast<uint32_t>(rect.getHeight());
     return true;
+  }
+  bool Scale(double scale) override {
+    if (!m_View) m_View = nimbohost::tRef<vst3::IPlugView>(m_Plugin->Controller()->createView(vst3::Vst::ViewType::kEditor));
+    auto scaling = nimbohost::Query<vst3::IPlugViewContentScaleSupport>(m_View.get());
+    return scaling && scaling->setContentScaleFactor(static_cast<float>(scale)) == vst3::kResultTrue;
   }
   std::vector<std::pair<uint32_t, double>> Values() override {
     std::vector<std::pair<uint32_t, double>> values;
@@ -719,6 +728,10 @@ int main(int argc, char** argv) {
         if (!instances[i].plugin->Size(width, height)) status = 5;
         std::printf("size %zu %u %u\n", i, width, height);
       }
+    } else if (command == "scale" && arg + 1 < argc) {
+      const double scale = std::atof(argv[++arg]);
+      for (sInstance& each : instances)
+        if (!each.plugin->Scale(scale)) status = 5;
     } else if (command == "open") {
       for (size_t i = 0; i < instances.size(); ++i) open(static_cast<int>(i), instances[i]);
     } else if (command == "close") {
@@ -735,6 +748,9 @@ int main(int argc, char** argv) {
     } else if (command == "until" && arg + 2 < argc) {
       const std::filesystem::path stop = argv[++arg];
       Serve(display, instances, tClock::now() + std::chrono::milliseconds(number()), stop);
+    } else if (command == "embed") {
+      for (size_t i = 0; i < instances.size(); ++i)
+        if (instances[i].open) PrintEmbedding(display, static_cast<int>(i), instances[i].frame);
     } else if (command == "values") {
       for (size_t i = 0; i < instances.size(); ++i)
         for (const auto& [id, value] : instances[i].plugin->Values()) std::printf("value %zu %u %.9g\n", i, id, value);

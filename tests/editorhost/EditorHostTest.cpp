@@ -227,6 +227,21 @@ TEST_P(EditorHost, TakesHostQuirks) {
   EXPECT_EQ(Lines(out, "embed"), (std::vector<std::vector<std::string>>{embedded, embedded})) << out;
 }
 
+// The host's scale, before the editor opens and while it is open: the window
+// and what it tells embedders follow.
+TEST_P(EditorHost, FollowsTheHostsScale) {
+  const std::string out = RunHost({}, {"scale", "2", "open", "wait", "200", "scale", "1.5", "wait", "200", "size",
+                                       "embed"});
+  const std::string w2 = std::to_string(2 * cEditorView::kLogicalWidth), h2 = std::to_string(2 * cEditorView::kLogicalHeight);
+  const std::string w15 = std::to_string(3 * cEditorView::kLogicalWidth / 2);
+  const std::string h15 = std::to_string(3 * cEditorView::kLogicalHeight / 2);
+  const auto embedded = Lines(out, "embed");
+  ASSERT_EQ(embedded.size(), 2u) << out;
+  EXPECT_EQ(embedded[0], (std::vector<std::string>{"0", "0", "1", w2, h2, w2, h2, w2, h2})) << out;
+  EXPECT_EQ(embedded[1], (std::vector<std::string>{"0", "0", "1", w15, h15, w15, h15, w15, h15})) << out;
+  EXPECT_EQ(Lines(out, "size"), (std::vector<std::vector<std::string>>{{"0", w15, h15}})) << out;
+}
+
 // The editor reads the effect and changes nothing by being open: bit for bit the same sound.
 TEST_P(EditorHost, RendersTheSameWithTheEditorOpen) {
   const std::string blocks = "600";  // about three seconds of the audio thread's time
