@@ -152,6 +152,8 @@ const void* cClapReverb::GetExtension(const clap_plugin_t* plugin, const char* i
   if (!std::strcmp(id, CLAP_EXT_PRESET_LOAD) || !std::strcmp(id, CLAP_EXT_PRESET_LOAD_COMPAT)) return &kPresetLoad;
 #ifdef NIMBOHALL_EDITOR
   if (const void* editor = cClapEditor::Extension(id); editor && From(plugin)->m_Editor) return editor;
+#else
+  (void)plugin;
 #endif
   return nullptr;
 }
