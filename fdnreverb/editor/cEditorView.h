@@ -67,6 +67,11 @@ class cEditorView {
   // Everything is painted again at the next Paint (an expose).
   void Invalidate();
 
+  // Where a parameter's control and its value text are, in pixels (empty for
+  // IDs without one): for tests and hosts' accessibility hints.
+  sRect ControlRect(int32_t id) const;
+  sRect ValueRect(int32_t id) const;
+
   // Pointer in pixels of the buffer; timeMs orders clicks into double clicks.
   void MouseDown(int x, int y, uint32_t modifiers, uint32_t timeMs);
   void MouseMove(int x, int y, uint32_t modifiers);
