@@ -27,6 +27,45 @@ float Pair(float x) { return Bounded(x, -1.0f, 1.0f, 0.0f); }
 // Hosts answer 0 while they scan; anything but a positive number counts as that.
 float SaneSampleRate(float fs) { return Bounded(fs, 0.0f, kMaxSampleRate, 0.0f); }
 
+// 1/base stays finite.
+float BaseDelay(const sPlainValues& s) {
+  return s[kParamBaseDelay] > 0.0f ? Bounded(s[kParamBaseDelay], 1e-12f, kLarge, 0.0f) : 0.0f;
+}
+
+void Ratios(const sProgram& program, float (&ratio)[kNumLines]) {
+  for (int i = 0; i < kNumLines; ++i) ratio[i] = Bounded(program.lineRatio[i], 1e-6f, kLarge, 1.0f);
+}
+
+// Halve every H base delays at low frequencies, every H*D at Nyquist; false
+// (all zero) without feedback.
+bool DecayGains(const sPlainValues& s, const float (&ratio)[kNumLines], float (&gain)[kNumLines],
+                float (&dampRatio)[kNumLines]) {
+  const float H = Positive(s[kParamHalflife]), D = Positive(s[kParamDamping]);
+  if (H == 0.0f || D == 0.0f) {
+    for (int i = 0; i < kNumLines; ++i) gain[i] = dampRatio[i] = 0.0f;
+    return false;
+  }
+  for (int i = 0; i < kNumLines; ++i) {
+    // The floor keeps 1/gain[0] in range.
+    gain[i] = std::max(Exp2F(-ratio[i] / H), kMinDecayGain);
+    dampRatio[i] = Exp2F(-ratio[i] / (H * D)) / gain[i];
+  }
+  return true;
+}
+
+// The damping low-pass's coefficient whose Nyquist gain is the ratio.
+float DampCoef(float dampRatio) { return 2.0f * dampRatio / (dampRatio + 1.0f); }
+
+// DC high-pass, lower for longer base delays.
+float HighpassCoef(float fs, float baseDelay) {
+  if (fs <= 1.0f || baseDelay <= 0.0f) return 1.0f;
+  const float u = 1.0f / baseDelay;
+  const float f = (u * 333.0f) / (u + 333.0f);
+  return 1.0f - Exp2F(-f / fs);
+}
+
+float InvertCoef(float fbInv) { return std::clamp(1.0f - 0.02f * Signed(fbInv), -kMaxInvertCoef, kMaxInvertCoef); }
+
 }  // namespace
 
 void cFDNengine::UpdateCoefficients(const sProgram& program, float sampleRate, bool lengthsDirty,
@@ -44,36 +83,25 @@ void cFDNengine::CopyStaleFields(sProgram& dst, const sProgram& src, uint32_t st
 void cFDNengine::UpdateCoefficients(const sProgram& program, float sampleRate, uint32_t stale) {
   const sPlainValues& s = program.values;
   const float fs = SaneSampleRate(sampleRate);
-  // 1/base stays finite.
-  const float baseDelay = s[kParamBaseDelay] > 0.0f ? Bounded(s[kParamBaseDelay], 1e-12f, kLarge, 0.0f) : 0.0f;
+  const float baseDelay = BaseDelay(s);
   float ratio[kNumLines] = {};
-  if (stale & (kStaleLengths | kStaleDecay | kStaleModulation))
-    for (int i = 0; i < kNumLines; ++i) ratio[i] = Bounded(program.lineRatio[i], 1e-6f, kLarge, 1.0f);
+  if (stale & (kStaleLengths | kStaleDecay | kStaleModulation)) Ratios(program, ratio);
 
   if (stale & kStaleLengths) ComputeDelayLengths(fs, baseDelay, ratio);
   if (stale & kStaleMatrix)
     ComputeFeedbackMatrix(ValueIndex(s[kParamFbPlane], kNumPlanes), Signed(s[kParamFbRot1]), Signed(s[kParamFbRot2]));
 
   if (stale & kStaleDecay) {
-    // Halve every H base delays at low frequencies, every H*D at Nyquist.
-    const float H = Positive(s[kParamHalflife]), D = Positive(s[kParamDamping]);
-    if (H == 0.0f || D == 0.0f) {
-      m_ModeFlags &= ~kModeFeedback;
-      for (int i = 0; i < kNumLines; ++i) m_DecayGain[i] = m_DampRatio[i] = 0.0f;
-    } else {
-      for (int i = 0; i < kNumLines; ++i) {
-        // The floor keeps 1/m_DecayGain[0] below in range.
-        m_DecayGain[i] = std::max(Exp2F(-ratio[i] / H), kMinDecayGain);
-        m_DampRatio[i] = Exp2F(-ratio[i] / (H * D)) / m_DecayGain[i];
-      }
+    if (DecayGains(s, ratio, m_DecayGain, m_DampRatio))
       m_ModeFlags |= kModeFeedback;
-    }
+    else
+      m_ModeFlags &= ~kModeFeedback;
   }
   // Every change restarts the damping's glide from its resting value.
-  for (int i = 0; i < kNumLines; ++i) m_DampCoef[i] = 2.0f * m_DampRatio[i] / (m_DampRatio[i] + 1.0f);
+  for (int i = 0; i < kNumLines; ++i) m_DampCoef[i] = DampCoef(m_DampRatio[i]);
 
   if (stale & kStaleMix) {
-    m_InvertCoef = std::clamp(1.0f - 0.02f * Signed(s[kParamFbInv]), -kMaxInvertCoef, kMaxInvertCoef);
+    m_InvertCoef = InvertCoef(s[kParamFbInv]);
     // Below 1e-6 the stage is transparent anyway; 1/drive must stay finite.
     m_Drive = s[kParamAmpDrive] > 0.0f ? Bounded(s[kParamAmpDrive], 1e-6f, kLarge, 0.0f) : 0.0f;
     if (m_Drive > 0.0f) {
@@ -129,16 +157,25 @@ void cFDNengine::UpdateCoefficients(const sProgram& program, float sampleRate, u
     }
   }
 
-  // DC high-pass, lower for longer base delays.
-  if (stale & kStaleHighpass) {
-    if (fs <= 1.0f || baseDelay <= 0.0f) {
-      for (float& c : m_HighpassCoef) c = 1.0f;
-    } else {
-      const float u = 1.0f / baseDelay;
-      const float f = (u * 333.0f) / (u + 333.0f);
-      for (float& c : m_HighpassCoef) c = 1.0f - Exp2F(-f / fs);
-    }
+  if (stale & kStaleHighpass)
+    for (float& c : m_HighpassCoef) c = HighpassCoef(fs, baseDelay);
+}
+
+void cFDNengine::LoopCoefficients(const sProgram& program, float sampleRate, sLoop& out) {
+  const sPlainValues& s = program.values;
+  const float fs = SaneSampleRate(sampleRate);
+  const float baseDelay = BaseDelay(s);
+  float ratio[kNumLines];
+  Ratios(program, ratio);
+  float dampRatio[kNumLines];
+  out.feedback = DecayGains(s, ratio, out.decayGain, dampRatio);
+  for (int i = 0; i < kNumLines; ++i) {
+    out.length[i] = LineLength(fs, baseDelay, ratio[i]);
+    out.allpassCoef[i] = out.length[i] >= 1.0f ? LineAllpassCoef(out.length[i]) : 1.0f;
+    out.dampCoef[i] = DampCoef(dampRatio[i]);
   }
+  out.highpassCoef = HighpassCoef(fs, baseDelay);
+  out.invertCoef = InvertCoef(s[kParamFbInv]);
 }
 
 }  // namespace nimbo

@@ -67,6 +67,19 @@ class cFDNengine {
   // A line's delay in samples, and its fractional-delay all-pass coefficient.
   static float LineLength(float fs, float baseDelay, float ratio);
   static float LineAllpassCoef(float length);
+  // What one pass through each line does, with the coefficients
+  // UpdateCoefficients derives (damping at rest, as without modulation):
+  // for callers that have no engine, such as the editor's room display.
+  struct sLoop {
+    float length[kNumLines];       // samples
+    float allpassCoef[kNumLines];  // fractional-delay all-pass (c + z^-1) / (1 + c z^-1)
+    float decayGain[kNumLines];    // per pass; 0 without feedback
+    float dampCoef[kNumLines];     // damping low-pass y += (x - y) k
+    float highpassCoef;            // DC high-pass (q - h)(1 - c), h += (q - h) c
+    float invertCoef;              // feedback inverter, an all-pass as above
+    bool feedback;                 // Halflife and Damping both on
+  };
+  static void LoopCoefficients(const sProgram& program, float sampleRate, sLoop& out);
   // Frames until a full-scale input has died away below -100 dBFS in normal
   // mode, for a program's values and ratios; a bound, not a measurement.
   static double TailFrames(const sPlainValues& values, const float (&ratio)[kNumLines], float sampleRate);

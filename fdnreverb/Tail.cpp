@@ -6,6 +6,7 @@
 #include <new>
 
 #include "Engine.h"
+#include "LoopResponse.h"
 
 namespace nimbo {
 
@@ -22,29 +23,6 @@ double RingFrames(double pole) {
   const double p = std::fabs(pole);
   if (!(p > 1e-3) || p >= 1.0) return 0.0;
   return -kFloorDb / (20.0 * std::log10(p));
-}
-
-// Group delay in samples at w (radians per sample) of the all-pass (c + z^-1) / (1 + c z^-1):
-// a coefficient near +-1 holds DC or Nyquist back for thousands of samples.
-double AllpassDelay(double c, double w) {
-  if (std::fabs(c) >= 1.0) return 0.0;
-  return (1.0 - c * c) / (1.0 + 2.0 * c * std::cos(w) + c * c);
-}
-
-// The damping low-pass y += (x - y) k: its gain and group delay at w.
-double LowpassGain(double k, double w) {
-  const double p = 1.0 - k;
-  return std::fabs(k) / std::sqrt(std::max(1e-300, 1.0 - 2.0 * p * std::cos(w) + p * p));
-}
-// The DC high-pass (q - h)(1 - c), h += (q - h) c: nothing at DC, where an
-// inverter all-pass near -1 would otherwise hold the signal longest.
-double HighpassGain(double c, double w) {
-  const double p = 1.0 - c;
-  return p * 2.0 * std::sin(0.5 * w) / std::sqrt(std::max(1e-300, 1.0 - 2.0 * p * std::cos(w) + p * p));
-}
-double LowpassDelay(double k, double w) {
-  const double p = 1.0 - k, cw = std::cos(w);
-  return std::max(0.0, (p * cw - p * p) / std::max(1e-300, 1.0 - 2.0 * p * cw + p * p));
 }
 
 }  // namespace
