@@ -76,6 +76,10 @@ class cCanvas {
  private:
   struct sFonts;
   void Blend(int x, int y, tColor colour, float coverage);
+  // Fills the path gathered in m_Fonts (nonzero winding) within the clip.
+  void FillPath(tColor colour);
+  // Blends a w x h coverage map whose top left is at (x, y), already clipped.
+  void BlendCoverage(int x, int y, int w, int h, const uint8_t* coverage, int stride, tColor colour);
 
   int m_Width = 0, m_Height = 0;
   std::vector<uint32_t> m_Pixels;
