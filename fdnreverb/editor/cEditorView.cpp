@@ -86,10 +86,12 @@ bool IsSwitch(int32_t id) { return id == kParamHold || id == kParamKeepTail; }
 // Within a knob or picker cell: the part that is dragged, and the value text.
 sBox DialBox(int32_t id) {
   const sBox c = ControlBox(id);
-  if (IsPicker(id)) return {c.x + 6, c.y + 20, c.w - 12, 26};
+  if (IsPicker(id)) return {c.x + 6, c.y + 24, c.w - 12, 30};
   return {c.x + c.w / 2 - 20, c.y + 14, 40, 40};
 }
+// Pickers show their value in the picker itself.
 sBox ValueBox(int32_t id) {
+  if (IsPicker(id) || IsSwitch(id)) return {};
   const sBox c = ControlBox(id);
   return {c.x + 2, c.y + c.h - 18, c.w - 4, 17};
 }
@@ -456,7 +458,7 @@ void cEditorView::sImpl::PaintHeader() {
   for (const sBox* b : {&kPrevButton, &kNextButton}) {
     const bool hot = hover == (b == &kPrevButton ? kHitPrev : kHitNext);
     RoundRect(*b, 6, hot ? kTrack : kWell);
-    const float cx = S(b->x + b->w / 2), cy = S(b->y + b->h / 2), d = S(b == &kPrevButton ? -4.0f : 4.0f);
+    const float cx = S(b->x + b->w / 2), cy = S(b->y + b->h / 2), d = S(b == &kPrevButton ? 4.0f : -4.0f);
     const sPoint arrow[] = {{cx + d, cy - S(6)}, {cx - d, cy}, {cx + d, cy + S(6)}};
     canvas.StrokePolyline(arrow, S(2), kText);
   }
@@ -491,7 +493,7 @@ void cEditorView::sImpl::PaintRoom() {
   RoundFrame(kRoomPanel, 10, 1, kPanelEdge);
 
   // Decay time against frequency.
-  Label({kRoomPanel.x + 14, kRoomPanel.y + 10, 200, 18}, "DECAY TIME (T60)", kGroupSize, kTextDim, eFont::kBold);
+  Label({kRoomPanel.x + 14, kRoomPanel.y + 10, 200, 18}, "DECAY TIME (T60) BY FREQUENCY", kGroupSize, kTextDim, eFont::kBold);
   const int mid = sRoomResponse::kPoints / 2;  // 632 Hz: the log middle of the axis
   int k1 = 0;
   for (int i = 0; i < sRoomResponse::kPoints; ++i)
@@ -528,7 +530,6 @@ void cEditorView::sImpl::PaintRoom() {
     canvas.FillRect(Pixels({p.x, y, p.w, 1 / static_cast<float>(scale)}), kGrid);
     Label({p.x - 46, y - 7, 42, 14}, SecondsText(t), kSmallSize, kTextFaint, eFont::kRegular, eAlign::kRight);
   }
-  Label({p.x + p.w - 30, p.y + p.h + 4, 30, 14}, "Hz", kSmallSize, kTextFaint, eFont::kRegular, eAlign::kRight);
 
   std::vector<sPoint> curve(sRoomResponse::kPoints);
   auto plot = [&](const float* t60, float width, tColor colour) {
@@ -670,7 +671,6 @@ void cEditorView::sImpl::PaintPicker(int32_t id) {
   const float cx = S(d.x + d.w - 11), cy = S(d.y + d.h / 2);
   const sPoint caret[] = {{cx - S(4), cy - S(2)}, {cx + S(4), cy - S(2)}, {cx, cy + S(3)}};
   canvas.FillPolygon(caret, kTextDim);
-  PaintValueText(id);
 }
 
 void cEditorView::sImpl::PaintSwitch(int32_t id) {
@@ -800,7 +800,7 @@ sRect cEditorView::ControlRect(int32_t id) const {
   return cReverbCore::IsParameter(id) ? m->Pixels(ControlBox(id)) : sRect{};
 }
 sRect cEditorView::ValueRect(int32_t id) const {
-  return cReverbCore::IsParameter(id) && !IsSwitch(id) ? m->Pixels(ValueBox(id)) : sRect{};
+  return cReverbCore::IsParameter(id) && ValueBox(id).w > 0 ? m->Pixels(ValueBox(id)) : sRect{};
 }
 
 void cEditorView::MouseDown(int px, int py, uint32_t modifiers, uint32_t timeMs) {
@@ -847,14 +847,14 @@ void cEditorView::MouseDown(int px, int py, uint32_t modifiers, uint32_t timeMs)
     s.OneChange(id, s.core.Plain(id) != 0.0f ? 0.0f : 1.0f);
     return;
   }
-  if (doubleClick) {
-    s.EndEditing();
-    s.OneChange(id, s.core.ProgramValue(s.core.CurrentProgram(), id));
+  if (ValueBox(id).Contains(x, y)) {
+    if (s.editing != id) s.StartEditing(id);
     s.hasLastDown = false;
     return;
   }
-  if (ValueBox(id).Contains(x, y)) {
-    if (s.editing != id) s.StartEditing(id);
+  if (doubleClick) {
+    s.OneChange(id, s.core.ProgramValue(s.core.CurrentProgram(), id));
+    s.hasLastDown = false;
     return;
   }
   // A press starts a gesture; a picker opens its list if the press ends
