@@ -51,6 +51,7 @@ struct sRecorder : nimbo::editor::iEditorController {
   void SetValue(int32_t id, float plain) override { values.emplace_back(id, plain); }
   void EndGesture(int32_t) override {}
   void SelectProgram(int32_t) override {}
+  bool HasBypass() const override { return true; }  // the plugin has a bypass port
 };
 
 struct sDrag {
