@@ -9,6 +9,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <set>
+#include <thread>
 #include <sstream>
 
 #include "HostTestSupport.h"
@@ -192,3 +195,61 @@ TEST(Vst3UnderWine, Win64BundleAnswersAndSoundsLikeLinux) {
   ASSERT_FALSE(onLinux.audio.empty());
   Compare("win64-vst3", onLinux, onWindows);
 }
+
+#ifdef NIMBOHALL_WIN64_EDITORHOST
+// The 64-bit CLAP and VST3 editors embedded in a Win32 window of our own host,
+// both at once after a few open/close cycles, on an Xvfb of the test's own:
+// each shows the view (many colours, not a blank or black window) and the host
+// closes everything cleanly.
+TEST(EditorsUnderWine, Win64ClapAndVst3EditorsShowAndClose) {
+  for (const std::string path : {NIMBOHALL_WIN64_EDITORHOST, NIMBOHALL_WIN64_CLAP, NIMBOHALL_WIN64_VST3_BUNDLE})
+    ASSERT_TRUE(fs::exists(path)) << path << " is missing; build the win64 preset";
+  ASSERT_TRUE(fs::exists("/usr/bin/Xvfb") && fs::exists("/usr/bin/import")) << "install xvfb and imagemagick";
+  const fs::path work = fs::path(NIMBOHALL_WINE_WORK);
+  fs::create_directories(work);
+  if (!EnsurePrefix(work)) return;
+  hosttest::cTempDir dir;
+  hosttest::cXServer x(dir / "xvfb.log", "1280x1300x24");
+  ASSERT_FALSE(x.Display().empty()) << hosttest::ReadFile(dir / "xvfb.log");
+  std::vector<std::string> environment = WineEnvironment(work);
+  environment.push_back("DISPLAY=" + x.Display());
+  const fs::path stop = dir / "stop", output = dir / "host.out";
+  hosttest::cBackground host({NIMBOHALL_WINE64, NIMBOHALL_WIN64_EDITORHOST, "--clap", WindowsPath(NIMBOHALL_WIN64_CLAP),
+                              "--vst3", WindowsPath(NIMBOHALL_WIN64_VST3_BUNDLE), "--cycles", "3", "--seconds", "120",
+                              "--stop", WindowsPath(stop)},
+                             environment, output);
+  std::vector<std::vector<std::string>> editors;
+  for (int k = 0; k < 1200 && editors.size() < 2 && host.Running(); ++k) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    editors.clear();
+    std::istringstream lines(hosttest::ReadFile(output));
+    for (std::string line; std::getline(lines, line);) {
+      std::istringstream fields(line);
+      std::vector<std::string> words{std::istream_iterator<std::string>(fields), {}};
+      if (words.size() == 6 && words[0] == "editor") editors.push_back(words);
+    }
+  }
+  ASSERT_EQ(editors.size(), 2u) << hosttest::ReadFile(output);
+  std::this_thread::sleep_for(std::chrono::seconds(2));  // the first paints
+  for (const auto& editor : editors) {
+    ASSERT_EQ(editor[4] + "x" + editor[5], "900x560") << editor[1];
+    const fs::path shot = dir / (editor[1] + ".rgb");
+    const auto run = hosttest::Run({"/usr/bin/import", "-window", "root", "-crop",
+                                    editor[4] + "x" + editor[5] + "+" + editor[2] + "+" + editor[3], "-depth", "8",
+                                    "rgb:" + shot.string()},
+                                   dir.Path(), {"DISPLAY=" + x.Display()}, 60);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string rgb = hosttest::ReadFile(shot);
+    std::set<uint32_t> colours;
+    for (size_t k = 0; k + 2 < rgb.size(); k += 3)
+      colours.insert(static_cast<uint32_t>(static_cast<unsigned char>(rgb[k])) << 16 |
+                     static_cast<uint32_t>(static_cast<unsigned char>(rgb[k + 1])) << 8 |
+                     static_cast<unsigned char>(rgb[k + 2]));
+    EXPECT_GT(colours.size(), 200u) << editor[1] << ": the editor's window looks blank";
+  }
+  hosttest::WriteFile(stop, "");
+  ASSERT_EQ(host.Stop(SIGKILL, std::chrono::seconds(60)), 0) << hosttest::ReadFile(output);
+  const std::string out = hosttest::ReadFile(output);
+  EXPECT_NE(out.find("closed"), std::string::npos) << out;
+}
+#endif

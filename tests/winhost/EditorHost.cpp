@@ -218,6 +218,8 @@ struct sOpen {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Tests read the editors' places while the host runs.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
   const char* clapPath = nullptr;
   const char* vst3Path = nullptr;
   const char* stopFile = nullptr;
