@@ -104,7 +104,8 @@ class cRunLoop {
       for (const sFd& f : m_Fds) fds.push_back({f.fd, POLLIN, 0});
       // Xlib may hold events it has read already: no waiting then.
       const bool pending = XPending(display) > 0;
-      const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count();
+      // Rounded up: a timer due within the millisecond must not make a busy wait.
+      const auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
       poll(fds.data(), fds.size(), pending ? 0 : static_cast<int>(std::clamp<long long>(wait, 0, 100)));
       while (XPending(display) > 0) {
         XEvent event;
