@@ -1,7 +1,11 @@
 // Parameter values to engine coefficients, run on the audio thread at block
 // entry whenever the control side has marked something stale.
 #include <algorithm>
+#include <bit>
+#include <initializer_list>
+#include <iterator>
 
+#include "../nimbolib/Atomic.h"
 #include "Engine.h"
 #include "EngineMath.h"
 
@@ -66,6 +70,25 @@ float HighpassCoef(float fs, float baseDelay) {
 
 float InvertCoef(float fbInv) { return std::clamp(1.0f - 0.02f * Signed(fbInv), -kMaxInvertCoef, kMaxInvertCoef); }
 
+constexpr uint32_t Ids(std::initializer_list<int32_t> ids) {
+  uint32_t mask = 0;
+  for (int32_t id : ids) mask |= 1u << id;
+  return mask;
+}
+static_assert(kNumParameters <= 32);
+
+// The values each stale part reads, by kStale... bit.
+constexpr uint32_t kReads[] = {
+    Ids({kParamBaseDelay}),                                                         // lengths
+    Ids({kParamModDepth, kParamModPeriod, kParamModSpread}),                        // modulation
+    Ids({kParamFbPlane, kParamFbRot1, kParamFbRot2}),                               // matrix
+    Ids({kParamHalflife, kParamDamping}),                                           // decay
+    Ids({kParamFbInv, kParamAmpDrive, kParamDryMix, kParamWetMix}),                 // mix
+    Ids({kParamBaseDelay}),                                                         // high-pass
+    0,                                                                              // switches
+};
+static_assert(std::size(kReads) == std::bit_width(kStaleAll));
+
 }  // namespace
 
 void cFDNengine::UpdateCoefficients(const sProgram& program, float sampleRate, bool lengthsDirty,
@@ -76,14 +99,28 @@ void cFDNengine::UpdateCoefficients(const sProgram& program, float sampleRate, b
 }
 
 void cFDNengine::CopyStaleFields(sProgram& dst, const sProgram& src, uint32_t stale) {
-  CopySound(dst, src, stale & (kStaleLengths | kStaleDecay | kStaleModulation), stale & kStaleMix,
-            stale & (kStaleMix | kStaleDecay));
+  uint32_t ids = 0;
+  for (uint32_t parts = stale & kStaleAll; parts != 0; parts &= parts - 1) ids |= kReads[std::countr_zero(parts)];
+  for (; ids != 0; ids &= ids - 1) {
+    const int id = std::countr_zero(ids);
+    StoreShared(dst.values[id], LoadShared(src.values[id]));
+  }
+  if (stale & (kStaleLengths | kStaleDecay | kStaleModulation))
+    for (int i = 0; i < kNumLines; ++i) StoreShared(dst.lineRatio[i], LoadShared(src.lineRatio[i]));
+  if (stale & kStaleMix) {
+    for (int i = 0; i < kNumLines; ++i) {
+      for (int c = 0; c < 2; ++c) {
+        StoreShared(dst.inPair[i][c], LoadShared(src.inPair[i][c]));
+        StoreShared(dst.outPair[i][c], LoadShared(src.outPair[i][c]));
+      }
+    }
+  }
 }
 
 void cFDNengine::UpdateCoefficients(const sProgram& program, float sampleRate, uint32_t stale) {
   const sPlainValues& s = program.values;
   const float fs = SaneSampleRate(sampleRate);
-  const float baseDelay = BaseDelay(s);
+  const float baseDelay = stale & (kStaleLengths | kStaleHighpass) ? BaseDelay(s) : 0.0f;
   float ratio[kNumLines] = {};
   if (stale & (kStaleLengths | kStaleDecay | kStaleModulation)) Ratios(program, ratio);
 
@@ -116,20 +153,20 @@ void cFDNengine::UpdateCoefficients(const sProgram& program, float sampleRate, u
     m_DryGain = Signed(s[kParamDryMix]) * 0.01f;
   }
 
-  if (stale & (kStaleMix | kStaleDecay)) {
+  if (stale & kStaleMix) {
     // Make-up for the level the saturation takes away.
     const float d = m_Drive;
     const float makeUp = ((0.0196919f * d + 0.0620783f) * d + 1.0f) / ((0.00071253f * d + 0.0694112f) * d + 1.0f);
     const float wet = Signed(s[kParamWetMix]) * 0.005f * makeUp;
+    for (int i = 0; i < kNumLines; ++i)
+      for (int c = 0; c < 2; ++c) m_HoldOutGain[c][i] = Pair(program.outPair[i][c]) * wet;
+  }
+  if (stale & (kStaleMix | kStaleDecay)) {
     // The output taps follow the decay gain: undo line 0's so the first pass comes out at the wet level.
+    // (out * wet) * firstPass, as the hold gains hold out * wet: a decay change reads no mix field.
     const float firstPass = (m_ModeFlags & kModeFeedback) ? 1.0f / m_DecayGain[0] : 1.0f;
-    for (int i = 0; i < kNumLines; ++i) {
-      for (int c = 0; c < 2; ++c) {
-        const float out = Pair(program.outPair[i][c]);
-        m_OutGain[c][i] = out * wet * firstPass;
-        m_HoldOutGain[c][i] = out * wet;
-      }
-    }
+    for (int i = 0; i < kNumLines; ++i)
+      for (int c = 0; c < 2; ++c) m_OutGain[c][i] = m_HoldOutGain[c][i] * firstPass;
   }
 
   if (stale & kStaleModulation) {

@@ -162,6 +162,11 @@ void cVSTeffect::ProcessBlock(float** inputs, float** outputs, int32_t sampleFra
 
   cLockGuard guard(m_Lock, 0);
   if (m_bClosing) return;  // effClose got the lock first: the network is gone
+  if (m_EventCount == 0 && numIn == numOut && numIn > 0) {
+    // Nothing cuts the block: the host's buffers as they are (hosts that automate in small blocks call often).
+    processReplacing(inputs, outputs, sampleFrames);
+    return;
+  }
 
   // Stable insertion sort by signed offset: events of equal offset keep their arrival order.
   sEventRecord* queue = m_EventQueue.get();
