@@ -49,10 +49,16 @@ bool DecayGains(const sPlainValues& s, const float (&ratio)[kNumLines], float (&
     for (int i = 0; i < kNumLines; ++i) gain[i] = dampRatio[i] = 0.0f;
     return false;
   }
+  alignas(16) float exponent[2 * kNumLines], power[2 * kNumLines];
+  for (int i = 0; i < kNumLines; ++i) {
+    exponent[i] = -ratio[i] / H;
+    exponent[kNumLines + i] = -ratio[i] / (H * D);
+  }
+  Exp2FPairs(exponent, power, 2 * kNumLines);
   for (int i = 0; i < kNumLines; ++i) {
     // The floor keeps 1/gain[0] in range.
-    gain[i] = std::max(Exp2F(-ratio[i] / H), kMinDecayGain);
-    dampRatio[i] = Exp2F(-ratio[i] / (H * D)) / gain[i];
+    gain[i] = std::max(power[i], kMinDecayGain);
+    dampRatio[i] = power[kNumLines + i] / gain[i];
   }
   return true;
 }

@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 
+#include "EngineMath.h"
 #include "EngineProbe.h"
 #include "cReverbCore.h"
 
@@ -128,6 +129,29 @@ TEST(Coefficients, DecayDampingInverterAndDrive) {
   set(kParamAmpDrive, 30);
   EXPECT_NEAR(probe.HoldOutGain(0, 0) / 0.5f, 5.53f, 0.01f);
   EXPECT_TRUE(probe.ModeFlags() & kModeSaturation);
+}
+
+// The decay's powers of two come out as the library's exp2 rounded to float,
+// over the whole float range (every 251st bit pattern, and the edges).
+TEST(Coefficients, Exp2PairsGiveTheLibrarysFloats) {
+  std::vector<float> x = {0.0f, -0.0f, kInf, -kInf, 127.99999f, 128.0f, -126.0f, -149.0f, -149.5f, -150.0f, -151.0f,
+                          1e-30f, -1e-30f, 0.5f, -0.5f, 1000.5f, -1000.5f, 3e38f, -3e38f};
+  for (uint64_t bits = 0; bits < (uint64_t{1} << 32); bits += 251) {
+    float v;
+    const auto u = static_cast<uint32_t>(bits);
+    std::memcpy(&v, &u, sizeof v);
+    if (v == v) x.push_back(v);
+  }
+  if (x.size() % 2) x.push_back(1.0f);
+  std::vector<float> y(x.size());
+  Exp2FPairs(x.data(), y.data(), static_cast<int>(x.size()));
+  size_t wrong = 0;
+  for (size_t k = 0; k < x.size(); ++k) {
+    const float want = Exp2F(x[k]);
+    if (std::memcmp(&want, &y[k], sizeof want) != 0 && ++wrong <= 5)
+      ADD_FAILURE() << std::hexfloat << "2^" << x[k] << ": " << y[k] << ", library " << want;
+  }
+  EXPECT_EQ(wrong, 0u);
 }
 
 // A value for parameter id as hosts may set it, "off" included, written into the record with its derived fields.
