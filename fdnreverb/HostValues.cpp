@@ -51,8 +51,10 @@ bool cReverbCore::SetHostValue(int32_t id, double value, eHostScale scale) {
     p.Restore(v, p.PlainToNormalized(v));
   } else {
     const auto n = static_cast<float>(std::clamp(value, 0.0, 1.0));
-    if (n == p.Normalized() || p.NormalizedToPlain(n) == p.Value()) return false;
-    p.SetNormalized(n);
+    if (n == p.Normalized()) return false;
+    const float v = p.NormalizedToPlain(n);
+    if (v == p.Value()) return false;
+    p.SetNormalized(n, v);
   }
   OnParameterChanged(id);
   return true;

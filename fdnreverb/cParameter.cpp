@@ -83,8 +83,9 @@ float cParameter::NormalizedToPlain(float n) const {
   return p;
 }
 
-void cParameter::SetNormalized(float n) {
-  const float p = NormalizedToPlain(n);
+void cParameter::SetNormalized(float n) { SetNormalized(n, NormalizedToPlain(n)); }
+
+void cParameter::SetNormalized(float n, float p) {
   StoreShared(value, p);
   StoreShared(normalized, curve == kCurveInteger ? PlainToNormalized(p) : n);
   StoreShared(displayDirty, true);

@@ -34,6 +34,8 @@ class cParameter {
 
   // [any thread] n within [0, 1]: curve and bounds.
   void SetNormalized(float n);
+  // The same with the plain value already computed: plain == NormalizedToPlain(n).
+  void SetNormalized(float n, float plain);
   // Plain value of a normalized one (n within [0, 1]): curve and bounds, as SetNormalized.
   float NormalizedToPlain(float n) const;
   // Normalized value of a plain value, within [0, 1].
