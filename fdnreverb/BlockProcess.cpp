@@ -116,9 +116,9 @@ struct cFDNengine::sKernel {
     const V outGain[2][kNumLines] = {{V::Fill(gainL[0]), V::Fill(gainL[1]), V::Fill(gainL[2]), V::Fill(gainL[3])},
                                      {V::Fill(gainR[0]), V::Fill(gainR[1]), V::Fill(gainR[2]), V::Fill(gainR[3])}};
     const V dryGain = V::Fill(e.m_DryGain);
-    const auto& F = e.m_FeedbackMatrix;  // columns: what each source line feeds
-    const V column[kNumLines] = {V::Set(F[0][0], F[1][0], F[2][0], F[3][0]), V::Set(F[0][1], F[1][1], F[2][1], F[3][1]),
-                                 V::Set(F[0][2], F[1][2], F[2][2], F[3][2]), V::Set(F[0][3], F[1][3], F[2][3], F[3][3])};
+    // Transposed where the matrix is computed: a short run pays for no shuffles.
+    const auto& F = e.m_FeedbackColumn;  // what each source line feeds
+    const V column[kNumLines] = {V::Load(F[0]), V::Load(F[1]), V::Load(F[2]), V::Load(F[3])};
 
     // Staged per chunk: wet inputs and dry outputs per channel, line signals per frame.
     alignas(16) float wetL[kChunk], wetR[kChunk], dryL[kChunk], dryR[kChunk];

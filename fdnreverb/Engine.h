@@ -135,6 +135,7 @@ class cFDNengine {
   alignas(16) float m_LineAllpassState[kNumLines] = {};
   alignas(16) float m_InvertState[kNumLines] = {};
   alignas(16) float m_FeedbackMatrix[kNumLines][kNumLines] = {};  // [destination][source]
+  alignas(16) float m_FeedbackColumn[kNumLines][kNumLines] = {};  // [source][destination], as the kernels load it
   float m_InvertCoef = 0.0f;
 
   // Modulation.

@@ -138,7 +138,7 @@ void cFDNengine::ComputeFeedbackMatrix(int32_t plane, float rot1, float rot2) {
       {2 * (G - E), -2 * (J + K), -2 * (M + N), Q0 + Q1 + Q2 - Q3},
   };
   for (int i = 0; i < kNumLines; ++i)
-    for (int j = 0; j < kNumLines; ++j) m_FeedbackMatrix[i][j] = static_cast<float>(F[i][j]);
+    for (int j = 0; j < kNumLines; ++j) m_FeedbackColumn[j][i] = m_FeedbackMatrix[i][j] = static_cast<float>(F[i][j]);
 }
 
 float cFDNengine::NetworkLevel(uint32_t& reach) const {
