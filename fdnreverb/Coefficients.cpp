@@ -41,9 +41,9 @@ void Ratios(const sProgram& program, float (&ratio)[kNumLines]) {
 }
 
 // Halve every H base delays at low frequencies, every H*D at Nyquist; false
-// (all zero) without feedback.
-bool DecayGains(const sPlainValues& s, const float (&ratio)[kNumLines], float (&gain)[kNumLines],
-                float (&dampRatio)[kNumLines]) {
+// (all zero) without feedback. Inlined: every decay change runs it on the audio thread.
+NIMBO_INLINE bool DecayGains(const sPlainValues& s, const float (&ratio)[kNumLines], float (&gain)[kNumLines],
+                             float (&dampRatio)[kNumLines]) {
   const float H = Positive(s[kParamHalflife]), D = Positive(s[kParamDamping]);
   if (H == 0.0f || D == 0.0f) {
     for (int i = 0; i < kNumLines; ++i) gain[i] = dampRatio[i] = 0.0f;
