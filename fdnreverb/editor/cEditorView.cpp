@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "../ParameterTable.h"
+#include "../../nimbolib/TextEncoding.h"
 #include "RoomModel.h"
 #include "cCanvas.h"
 
@@ -159,19 +160,11 @@ sBox PickerItemBox(int32_t id, int index) {
 
 // ---- texts ----------------------------------------------------------------------------------
 
-// The core's texts are Windows-1252; the canvas takes UTF-8.
-constexpr uint16_t kHighHalf[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
-                                    0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
-
-uint32_t FromWindows1252(unsigned char c) { return c >= 0x80 && c < 0xA0 ? kHighHalf[c - 0x80] : c; }
-
+// The core's texts are Windows-1252; the canvas takes UTF-8. A typed
+// character Windows-1252 cannot hold is refused, not turned into '?'.
 int ToWindows1252(uint32_t cp) {
-  if (cp < 0x80 || (cp >= 0xA0 && cp < 0x100)) return static_cast<int>(cp);
-  for (int i = 0; i < 32; ++i)
-    if (kHighHalf[i] == cp && cp != 0xFFFD) return 0x80 + i;
-  return -1;
+  const unsigned char c = Cp1252FromCodePoint(cp);
+  return c == '?' && cp != '?' ? -1 : c;
 }
 
 void AppendUtf8(std::string& out, uint32_t cp) {
@@ -192,11 +185,7 @@ void AppendUtf8(std::string& out, uint32_t cp) {
   }
 }
 
-std::string Utf8(const char* windows1252) {
-  std::string out;
-  for (const char* p = windows1252; *p; ++p) AppendUtf8(out, FromWindows1252(static_cast<unsigned char>(*p)));
-  return out;
-}
+std::string Utf8(const char* windows1252) { return Cp1252ToUtf8(std::string(windows1252)); }
 
 std::string Utf8(const std::vector<uint32_t>& text) {
   std::string out;
@@ -216,6 +205,21 @@ std::string SecondsText(double s) {
   if (s < 10.0) return Format("%.2f s", s);
   if (s < 100.0) return Format("%.1f s", s);
   return Format("%.0f s", s);
+}
+
+// An axis tick: no more digits than the tick has ("2.5 s", "500 ms", "0").
+std::string TickText(double s) {
+  if (s <= 0.0) return "0";
+  if (s < 1.0) return Format("%g ms", std::round(s * 1e4) / 10.0);
+  return Format("%g s", std::round(s * 1e3) / 1e3);
+}
+
+// The step of the 1-2-5 series that puts at most `most` ticks on a span.
+double TickStep(double span, int most) {
+  double decade = std::pow(10.0, std::floor(std::log10(span / most)));
+  for (;; decade *= 10.0)
+    for (double m : {1.0, 2.0, 5.0})
+      if (span / (m * decade) <= most) return m * decade;
 }
 
 std::string FrequencyText(double f) { return f >= 1000.0 ? Format("%gk", f / 1000.0) : Format("%g", f); }
@@ -242,6 +246,7 @@ struct cEditorView::sImpl {
   int32_t shownProgram = -1;
   char shownProgramName[kProgramNameSize] = {};
   bool shownBypass = false;
+  std::string paintedText[kNumParameters], paintedProgram;
 
   sRoomResponse room;
   bool roomStale = true;
@@ -341,7 +346,7 @@ struct cEditorView::sImpl {
     char text[kValueTextSize];
     core.ValueText(id, core.Plain(id), text);
     editText.clear();
-    for (const char* p = text; *p; ++p) editText.push_back(FromWindows1252(static_cast<unsigned char>(*p)));
+    for (const char* p = text; *p; ++p) editText.push_back(Cp1252CodePoint(static_cast<unsigned char>(*p)));
     editCursor = editText.size();
     editAll = true;
     editRefused = false;
@@ -471,6 +476,7 @@ void cEditorView::sImpl::PaintHeader() {
   char name[kProgramNameSize] = {};
   core.GetProgramName(program, name);
   Label({kProgramBox.x + 40, kProgramBox.y, kProgramBox.w - 64, kProgramBox.h}, Utf8(name), 13, kText);
+  paintedProgram = Format("%02.0f ", program) + Utf8(name);
   const float cx = S(kProgramBox.x + kProgramBox.w - 16), cy = S(kProgramBox.y + kProgramBox.h / 2);
   const sPoint caret[] = {{cx - S(5), cy - S(2.5f)}, {cx + S(5), cy - S(2.5f)}, {cx, cy + S(3.5f)}};
   canvas.FillPolygon(caret, kTextDim);
@@ -494,11 +500,9 @@ void cEditorView::sImpl::PaintRoom() {
 
   // Decay time against frequency.
   Label({kRoomPanel.x + 14, kRoomPanel.y + 10, 200, 18}, "DECAY TIME (T60) BY FREQUENCY", kGroupSize, kTextDim, eFont::kBold);
-  const int mid = sRoomResponse::kPoints / 2;  // 632 Hz: the log middle of the axis
   int k1 = 0;
   for (int i = 0; i < sRoomResponse::kPoints; ++i)
     if (std::abs(std::log(room.frequency[i] / 1000.0f)) < std::abs(std::log(room.frequency[k1] / 1000.0f))) k1 = i;
-  (void)mid;
   const std::string readout = room.frozen ? std::string("held: the tail does not decay")
                                           : "1 kHz  " + SecondsText(room.meanT60[k1]);
   Label({kRoomPanel.x + kRoomPanel.w - 214, kRoomPanel.y + 10, 200, 18}, readout, kNameSize,
@@ -528,7 +532,7 @@ void cEditorView::sImpl::PaintRoom() {
     const double t = axisTop * k / 4.0;
     const float y = yOf(t);
     canvas.FillRect(Pixels({p.x, y, p.w, 1 / static_cast<float>(scale)}), kGrid);
-    Label({p.x - 46, y - 7, 42, 14}, SecondsText(t), kSmallSize, kTextFaint, eFont::kRegular, eAlign::kRight);
+    Label({p.x - 46, y - 7, 42, 14}, TickText(t), kSmallSize, kTextFaint, eFont::kRegular, eAlign::kRight);
   }
 
   std::vector<sPoint> curve(sRoomResponse::kPoints);
@@ -580,11 +584,12 @@ void cEditorView::sImpl::PaintRoom() {
           eAlign::kRight);
   }
   if (room.edcSeconds > 0.0f) {
-    for (int k = 1; k <= 4; ++k) {
-      const double s = room.edcSeconds * k / 4.0;
+    const double step = TickStep(room.edcSeconds, 6);
+    for (double s = step; s <= room.edcSeconds * 1.0001; s += step) {
       canvas.FillRect(Pixels({exOf(s), e.y, 1 / static_cast<float>(scale), e.h}), kGrid);
-      Label({exOf(s) - 40, e.y + e.h + 4, 40, 14}, SecondsText(s), kSmallSize, kTextFaint, eFont::kRegular,
-            eAlign::kRight);
+      const bool last = exOf(s) > e.x + e.w - 20;  // kept inside the plot's edge
+      Label({exOf(s) - (last ? 40 : 20), e.y + e.h + 4, 40, 14}, TickText(s), kSmallSize, kTextFaint,
+            eFont::kRegular, last ? eAlign::kRight : eAlign::kCentre);
     }
     std::vector<sPoint> decay = {{S(e.x), S(e.y + e.h)}};
     std::vector<sPoint> line;
@@ -634,7 +639,8 @@ void cEditorView::sImpl::PaintValueText(int32_t id) {
   }
   char text[kValueTextSize];
   core.ValueText(id, core.Plain(id), text);
-  Label(v, Utf8(text), kValueSize, hover == id ? kText : Rgb(0xCED4DE), eFont::kRegular, eAlign::kCentre);
+  paintedText[id] = Utf8(text);
+  Label(v, paintedText[id], kValueSize, hover == id ? kText : Rgb(0xCED4DE), eFont::kRegular, eAlign::kCentre);
 }
 
 void cEditorView::sImpl::PaintKnob(int32_t id) {
@@ -666,8 +672,8 @@ void cEditorView::sImpl::PaintPicker(int32_t id) {
   RoundFrame(d, 5, 1, open || dragging == id ? kAccent : kPanelEdge);
   const int32_t index = static_cast<int32_t>(core.Plain(id) - kParameterTable[id].min);
   const char* const* names = kParameterTable[id].enumNames;
-  Label({d.x + 8, d.y, d.w - 24, d.h}, names[std::clamp(index, 0, static_cast<int32_t>(kParameterTable[id].max))],
-        kValueSize, kText, eFont::kBold);
+  paintedText[id] = names[std::clamp(index, 0, static_cast<int32_t>(kParameterTable[id].max))];
+  Label({d.x + 8, d.y, d.w - 24, d.h}, paintedText[id], kValueSize, kText, eFont::kBold);
   const float cx = S(d.x + d.w - 11), cy = S(d.y + d.h / 2);
   const sPoint caret[] = {{cx - S(4), cy - S(2)}, {cx + S(4), cy - S(2)}, {cx, cy + S(3)}};
   canvas.FillPolygon(caret, kTextDim);
@@ -686,7 +692,8 @@ void cEditorView::sImpl::PaintSwitch(int32_t id) {
   if (on) canvas.FillCircle(lx, ly, S(3.5f), kAccent);
   char text[kValueTextSize];
   core.ValueText(id, core.Plain(id), text);
-  Label({c.x + c.w - 72, c.y, 40, c.h}, Utf8(text), kNameSize, on ? kBackground : kTextDim, eFont::kRegular,
+  paintedText[id] = Utf8(text);
+  Label({c.x + c.w - 72, c.y, 40, c.h}, paintedText[id], kNameSize, on ? kBackground : kTextDim, eFont::kRegular,
         eAlign::kRight);
 }
 
@@ -802,6 +809,8 @@ sRect cEditorView::ControlRect(int32_t id) const {
 sRect cEditorView::ValueRect(int32_t id) const {
   return cReverbCore::IsParameter(id) && ValueBox(id).w > 0 ? m->Pixels(ValueBox(id)) : sRect{};
 }
+std::string cEditorView::ShownText(int32_t id) const { return cReverbCore::IsParameter(id) ? m->paintedText[id] : ""; }
+std::string cEditorView::ShownProgram() const { return m->paintedProgram; }
 
 void cEditorView::MouseDown(int px, int py, uint32_t modifiers, uint32_t timeMs) {
   sImpl& s = *m;

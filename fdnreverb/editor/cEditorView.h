@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "../cReverbCore.h"
 
@@ -71,6 +72,10 @@ class cEditorView {
   // IDs without one): for tests and hosts' accessibility hints.
   sRect ControlRect(int32_t id) const;
   sRect ValueRect(int32_t id) const;
+  // The texts last painted (UTF-8): a parameter's value as the host shows it,
+  // and the program header's number and name; for tests and accessibility.
+  std::string ShownText(int32_t id) const;
+  std::string ShownProgram() const;
 
   // Pointer in pixels of the buffer; timeMs orders clicks into double clicks.
   void MouseDown(int x, int y, uint32_t modifiers, uint32_t timeMs);

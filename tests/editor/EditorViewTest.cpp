@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Program.h"
+#include "../../nimbolib/TextEncoding.h"
 #include "cEditorView.h"
 #include "cReverbCore.h"
 
@@ -98,12 +99,16 @@ TEST_P(EditorView, FollowsTheCoreAndPaintsOnlyWhatChanged) {
     EXPECT_EQ(ChangedOutside(before, after, view.PixelWidth(), view.PixelHeight(), {control, roomish}), 0) << id;
     EXPECT_GT(ChangedOutside(before, after, view.PixelWidth(), view.PixelHeight(), {roomish}), 0)
         << "parameter " << id << " shows no change";
+    char text[nimbo::kValueTextSize];
+    core.ValueText(id, core.Plain(id), text);
+    EXPECT_EQ(view.ShownText(id), nimbo::Cp1252ToUtf8(std::string(text))) << "the host's text for " << id;
     before.assign(after, after + before.size());
   }
 
   core.SetProgram(36);
   ASSERT_TRUE(view.Poll());
   const std::vector<uint32_t> program36 = Picture(view);
+  EXPECT_EQ(view.ShownProgram(), "36 Drum room L+mod+sat");
   core.SetProgram(0);
   view.Poll();
   view.Paint();

@@ -64,14 +64,20 @@ TEST_F(ThirdPartyPlugin, RendersAReverbTail) {
 }  // namespace
 
 // Debian's qtractor is a CLAP host: its plugin scanner must list our build
-// with its name, stereo in and out, 19 parameters (18 and the bypass) and
-// state ("EXT"), and the VST 2.x build with its 18.
+// with its name, stereo in and out, 19 parameters (18 and the bypass), its
+// editor ("GUI") where it is built and state ("EXT"), and the VST 2.x build
+// with its 18 and no editor.
 TEST(QtractorScanner, ListsTheClapAndVst2Builds) {
   const std::string scanner = "/usr/lib/x86_64-linux-gnu/qtractor/qtractor_plugin_scan";
   ASSERT_TRUE(std::filesystem::exists(scanner)) << "install qtractor";
   const std::string request = std::string("CLAP:") + NIMBOHALL_CLAP_PATH + "\\nVST:" + NIMBOHALL_PLUGIN_PATH + "\\n";
   const auto run = hosttest::Run({"/bin/sh", "-c", "printf '" + request + "' | " + scanner}, {}, {"QT_QPA_PLATFORM=offscreen"});
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_THAT(run.out, ::testing::HasSubstr(std::string("CLAP|Nimbohall|2:2|0:0|19:0|EXT,RT|") + NIMBOHALL_CLAP_PATH + "|0|"));
+#ifdef NIMBOHALL_CLAP_HAS_EDITOR
+  const std::string clapFlags = "GUI,EXT,RT";
+#else
+  const std::string clapFlags = "EXT,RT";
+#endif
+  EXPECT_THAT(run.out, ::testing::HasSubstr("CLAP|Nimbohall|2:2|0:0|19:0|" + clapFlags + "|" + NIMBOHALL_CLAP_PATH + "|0|"));
   EXPECT_THAT(run.out, ::testing::HasSubstr(std::string("VST|Nimbohall 0.4a|2:2|0:0|18:0|RT|") + NIMBOHALL_PLUGIN_PATH + "|0|0xb45c2e01"));
 }
