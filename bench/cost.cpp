@@ -2,7 +2,10 @@
 // Measured() only, so `--toggle-collect=Measured*` counts exactly their
 // instructions. bench/cost.sh runs every case and prints the table.
 //
-//   nimbohall_cost FORMAT CASE PLUGIN   (FORMAT vst2|clap|vst3|lv2; CASE static|automated|silence)
+//   nimbohall_cost FORMAT CASE PLUGIN   (FORMAT vst2|clap|vst3|lv2; CASE static|static32|automated|silence)
+//
+// "static32" is the static sound in 32-frame blocks: what the automated case
+// costs without its changes, so the two differ by the changes alone.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -151,16 +154,17 @@ struct sLv2 final : sFormat {
 };
 
 __attribute__((noinline)) void Measured(sFormat& f, const std::vector<float>& inL, const std::vector<float>& inR,
-                                        std::vector<float>& outL, std::vector<float>& outR, bool automate) {
-  for (uint32_t pos = 0; pos + kBlock <= inL.size(); pos += kBlock)
-    f.Block(&inL[pos], &inR[pos], &outL[pos], &outR[pos], automate, kBlock);
+                                        std::vector<float>& outL, std::vector<float>& outR, bool automate,
+                                        uint32_t block) {
+  for (uint32_t pos = 0; pos + block <= inL.size(); pos += block)
+    f.Block(&inL[pos], &inR[pos], &outL[pos], &outR[pos], automate, block);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 4) {
-    std::fprintf(stderr, "usage: %s vst2|clap|vst3|lv2 static|automated|silence PLUGIN\n", argv[0]);
+    std::fprintf(stderr, "usage: %s vst2|clap|vst3|lv2 static|static32|automated|silence PLUGIN\n", argv[0]);
     return 2;
   }
   std::unique_ptr<sFormat> format;
@@ -184,9 +188,9 @@ int main(int argc, char** argv) {
   run(inL, inR);
   if (kind == "silence") {
     for (int s = 0; s < 5; ++s) run(zeros, zeros);
-    Measured(*format, zeros, zeros, outL, outR, false);
+    Measured(*format, zeros, zeros, outL, outR, false, kBlock);
   } else {
-    Measured(*format, inL, inR, outL, outR, kind == "automated");
+    Measured(*format, inL, inR, outL, outR, kind == "automated", kind == "static32" ? kCut : kBlock);
   }
   std::printf("%u\n", kFrames);
   return 0;

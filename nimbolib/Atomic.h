@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 
 namespace nimbo {
 
@@ -28,6 +29,10 @@ inline void LoadSharedText(char* dst, const char* src, size_t count) {
 }
 
 void SleepOneMillisecond();
+
+// The calling thread's identity as the system counts it (std::thread is
+// missing from some Windows toolchains), to recognise a thread seen before.
+uint64_t CurrentThreadTag();
 
 // Serialises control threads over changes that span many values. The audio
 // thread never takes it; contention is rare, so waiting sleeps.

@@ -3,6 +3,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <pthread.h>
 #include <time.h>
 #endif
 
@@ -15,6 +16,14 @@ void SleepOneMillisecond() {
   timespec t{0, 1000000};
   while (nanosleep(&t, &t) != 0) {
   }
+#endif
+}
+
+uint64_t CurrentThreadTag() {
+#ifdef _WIN32
+  return GetCurrentThreadId();
+#else
+  return static_cast<uint64_t>(pthread_self());
 #endif
 }
 

@@ -64,6 +64,7 @@ cClapReverb::cClapReverb(const clap_host_t* host)
 
 bool cClapReverb::Init(const clap_plugin_t* plugin) {
   cClapReverb* self = From(plugin);
+  self->m_InitThread = CurrentThreadTag();  // init runs on the main thread
   const clap_host_t* host = self->m_Host;
   if (!host || !host->get_extension) return true;
   self->m_HostParams = static_cast<const clap_host_params_t*>(host->get_extension(host, CLAP_EXT_PARAMS));
@@ -286,10 +287,12 @@ bool cClapReverb::Load(const clap_plugin_t* plugin, const clap_istream_t* stream
 // ---- tail, latency, presets -------------------------------------------------------------------
 
 uint32_t cClapReverb::Tail(const clap_plugin_t* plugin) {
-  // Hosts may ask from the audio thread; the tail is measured only where the host vouches for its main thread.
+  // Hosts may ask from the audio thread; the tail is measured only on the
+  // main thread: the host's word, or without one the thread init ran on.
   const cClapReverb* self = From(plugin);
   const clap_host_thread_check_t* check = self->m_HostThreadCheck;
-  const bool main = check && check->is_main_thread && check->is_main_thread(self->m_Host);
+  const bool main = check && check->is_main_thread ? check->is_main_thread(self->m_Host)
+                                                   : CurrentThreadTag() == self->m_InitThread;
   const int64_t frames = self->m_Core.HostTailFrames(main);
   return frames < 0 || frames >= INT32_MAX ? static_cast<uint32_t>(INT32_MAX) : static_cast<uint32_t>(frames);
 }

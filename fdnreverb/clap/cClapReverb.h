@@ -91,6 +91,7 @@ class cClapReverb {
   const clap_host_params_t* m_HostParams = nullptr;
   const clap_host_preset_load_t* m_HostPresetLoad = nullptr;
   const clap_host_thread_check_t* m_HostThreadCheck = nullptr;
+  uint64_t m_InitThread = 0;  // the main thread, for hosts without a thread check
   nimbo::cReverbCore m_Core;
 #ifdef NIMBOHALL_EDITOR
   // Made at init and kept to the end: process reads its queue. Goes before the core it reads.

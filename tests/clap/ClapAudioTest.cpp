@@ -3,6 +3,8 @@
 // reports; and an audio thread that allocates nothing.
 #include <algorithm>
 #include <cstring>
+#include <thread>
+#include <utility>
 
 #include "ClapSupport.h"
 #include "CountingAllocator.h"
@@ -226,6 +228,24 @@ TEST(ClapAudio, ReportedTailCoversTheMeasuredDecay) {
       EXPECT_NE(clap->Process(inL.data(), inR.data(), outL.data(), outR.data(), kBlock), CLAP_PROCESS_TAIL);
     }
   }
+}
+
+// A host without a thread check still gets the measured tail on its main
+// thread (the one init ran on) and the closed-form bound elsewhere.
+TEST(ClapAudio, WithoutAThreadCheckTheInitThreadMeasuresTheTail) {
+  auto tailOf = [](bool threadCheck, bool elsewhereFirst) {
+    std::string error;
+    auto clap = nimbohost::cClapInstance::Create(Clap(), kPluginId, &error, threadCheck);
+    EXPECT_TRUE(clap) << error;
+    clap->PresetLoad()->from_location(clap->Plugin(), CLAP_PRESET_DISCOVERY_LOCATION_PLUGIN, nullptr, "0");
+    EXPECT_TRUE(clap->Activate(kSampleRate, 512));
+    uint32_t elsewhere = 0;
+    if (elsewhereFirst) std::thread([&] { elsewhere = clap->Tail()->get(clap->Plugin()); }).join();
+    return std::pair(clap->Tail()->get(clap->Plugin()), elsewhere);
+  };
+  const auto [main, elsewhere] = tailOf(false, true);
+  EXPECT_EQ(main, tailOf(true, false).first);
+  EXPECT_LT(main, elsewhere);
 }
 
 TEST(ClapAudio, ProcessingAllocatesNothing) {

@@ -62,7 +62,7 @@ cClapInstance::cClapInstance()
   m_Events.reserve(4096);
 }
 
-const void* cClapInstance::HostExtension(const clap_host_t*, const char* id) {
+const void* cClapInstance::HostExtension(const clap_host_t* host, const char* id) {
   static const clap_host_params_t kParams = {
       .rescan = [](const clap_host_t* h, clap_param_rescan_flags) { ++From(h)->m_Rescans; },
       .clear = [](const clap_host_t*, clap_id, clap_param_clear_flags) {},
@@ -88,12 +88,12 @@ const void* cClapInstance::HostExtension(const clap_host_t*, const char* id) {
   if (!std::strcmp(id, CLAP_EXT_STATE)) return &kState;
   if (!std::strcmp(id, CLAP_EXT_TAIL)) return &kTail;
   if (!std::strcmp(id, CLAP_EXT_LATENCY)) return &kLatency;
-  if (!std::strcmp(id, CLAP_EXT_THREAD_CHECK)) return &kThreadCheck;
+  if (!std::strcmp(id, CLAP_EXT_THREAD_CHECK) && From(host)->m_bThreadCheck) return &kThreadCheck;
   return nullptr;
 }
 
 std::unique_ptr<cClapInstance> cClapInstance::Create(const cClapLibrary& library, const std::string& id,
-                                                     std::string* error) {
+                                                     std::string* error, bool threadCheck) {
   auto fail = [error](const std::string& reason) {
     if (error) *error = reason;
     return nullptr;
@@ -101,6 +101,7 @@ std::unique_ptr<cClapInstance> cClapInstance::Create(const cClapLibrary& library
   const clap_plugin_factory_t* factory = library.PluginFactory();
   if (!factory) return fail(library.IsLoaded() ? "no plugin factory" : library.Error());
   std::unique_ptr<cClapInstance> instance(new cClapInstance());
+  instance->m_bThreadCheck = threadCheck;
   instance->m_Plugin = factory->create_plugin(factory, &instance->m_Host, id.c_str());
   if (!instance->m_Plugin) return fail("the factory made no plugin " + id);
   const clap_plugin_t* p = instance->m_Plugin;

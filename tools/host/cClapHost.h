@@ -62,7 +62,9 @@ struct sClapPreset {
 class cClapInstance {
  public:
   // Creates and initialises the plugin of that id; null (with a reason) on failure.
-  static std::unique_ptr<cClapInstance> Create(const cClapLibrary& library, const std::string& id, std::string* error);
+  // threadCheck false: a host that offers no thread-check extension.
+  static std::unique_ptr<cClapInstance> Create(const cClapLibrary& library, const std::string& id, std::string* error,
+                                               bool threadCheck = true);
   ~cClapInstance();  // deactivates and destroys
   cClapInstance(const cClapInstance&) = delete;
   cClapInstance& operator=(const cClapInstance&) = delete;
@@ -113,6 +115,7 @@ class cClapInstance {
   bool m_bActive = false;
   bool m_bProcessing = false;
   bool m_bInProcess = false;
+  bool m_bThreadCheck = true;
   std::thread::id m_MainThread = std::this_thread::get_id();
   int64_t m_SteadyTime = 0;
   int m_Rescans = 0;
