@@ -96,6 +96,7 @@ void cClapReverb::OnMainThread(const clap_plugin_t*) {}
 
 clap_process_status cClapReverb::Process(const clap_plugin_t* plugin, const clap_process_t* process) {
   cClapReverb* self = From(plugin);
+  self->m_ProcessThread.store(CurrentThreadTag(), std::memory_order_relaxed);
   const uint32_t frames = process->frames_count;
   const clap_input_events_t* in = process->in_events;
   const uint32_t count = in ? in->size(in) : 0;
@@ -288,11 +289,15 @@ bool cClapReverb::Load(const clap_plugin_t* plugin, const clap_istream_t* stream
 
 uint32_t cClapReverb::Tail(const clap_plugin_t* plugin) {
   // Hosts may ask from the audio thread; the tail is measured only on the
-  // main thread: the host's word, or without one the thread init ran on.
+  // main thread: the host's word, or without one the thread init ran on
+  // unless it also processes (a host that asks between its blocks).
   const cClapReverb* self = From(plugin);
   const clap_host_thread_check_t* check = self->m_HostThreadCheck;
-  const bool main = check && check->is_main_thread ? check->is_main_thread(self->m_Host)
-                                                   : CurrentThreadTag() == self->m_InitThread;
+  const uint64_t thread = CurrentThreadTag();
+  const bool main = check && check->is_main_thread
+                        ? check->is_main_thread(self->m_Host)
+                        : thread == self->m_InitThread &&
+                              self->m_ProcessThread.load(std::memory_order_relaxed) != thread;
   const int64_t frames = self->m_Core.HostTailFrames(main);
   return frames < 0 || frames >= INT32_MAX ? static_cast<uint32_t>(INT32_MAX) : static_cast<uint32_t>(frames);
 }
