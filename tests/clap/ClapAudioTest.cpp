@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 #include "ClapSupport.h"
 #include "CountingAllocator.h"
@@ -78,6 +79,19 @@ std::vector<float> RenderClap(int32_t program, const sSignal& in) {
   return left;
 }
 
+// The CLAP and the VST 2.x build on one program, running, for blocks of `block`.
+std::pair<std::unique_ptr<nimbohost::cClapInstance>, std::unique_ptr<nimbohost::cHostedEffect>> StartedPair(
+    int32_t program, uint32_t block) {
+  auto clap = NewClap();
+  auto vst2 = NewVst2();
+  const std::string key = std::to_string(program);
+  clap->PresetLoad()->from_location(clap->Plugin(), CLAP_PRESET_DISCOVERY_LOCATION_PLUGIN, nullptr, key.c_str());
+  vst2->Dispatch(effSetProgram, 0, program);
+  EXPECT_TRUE(clap->Activate(kSampleRate, block));
+  vst2->Start(static_cast<float>(kSampleRate), block);
+  return {std::move(clap), std::move(vst2)};
+}
+
 }  // namespace
 
 TEST(ClapAudio, SoundsBitForBitLikeTheVst2BuildWithChangesAtFrameOffsets) {
@@ -95,9 +109,9 @@ TEST(ClapAudio, SoundsBitForBitLikeTheVst2BuildWithChangesAtFrameOffsets) {
 
 // Sound, silence until the plugin sleeps, sound again: bit for bit the VST 2.x
 // build until it sleeps, exact zeros while it does, within -140 dB of the VST
-// 2.x build's peak after it wakes (its oscillator ran on; -120 dB where the
-// saturation is on). "Hold" holding a
-// sound never sleeps.
+// 2.x build's peak after it wakes (its oscillator ran on), -120 dB for program
+// 36, whose sound returns only 0.4 s after its sleep (see the next test).
+// "Hold" holding a sound never sleeps.
 TEST(ClapAudio, SleepsInSilenceAndWakesToTheVst2Sound) {
   constexpr uint32_t kBlock = 480, kSound = 24000, kSilence = 4 * 48000, kTotal = kSound + kSilence + kSound;
   const sSignal signal(kSound);
@@ -107,13 +121,7 @@ TEST(ClapAudio, SleepsInSilenceAndWakesToTheVst2Sound) {
     inR[i] = inR[kTotal - kSound + i] = signal.right[i];
   }
   for (int32_t program : {35, 36}) {
-    auto clap = NewClap();
-    auto vst2 = NewVst2();
-    const std::string key = std::to_string(program);
-    clap->PresetLoad()->from_location(clap->Plugin(), CLAP_PRESET_DISCOVERY_LOCATION_PLUGIN, nullptr, key.c_str());
-    vst2->Dispatch(effSetProgram, 0, program);
-    ASSERT_TRUE(clap->Activate(kSampleRate, kBlock));
-    vst2->Start(static_cast<float>(kSampleRate), kBlock);
+    auto [clap, vst2] = StartedPair(program, kBlock);
     std::vector<float> cl(kTotal), cr(kTotal), vl(kTotal), vr(kTotal);
     uint32_t asleep = 0, sleeping = 0;  // first frame written asleep; blocks asleep
     for (uint32_t pos = 0; pos < kTotal; pos += kBlock) {
@@ -139,8 +147,6 @@ TEST(ClapAudio, SleepsInSilenceAndWakesToTheVst2Sound) {
       peak = std::max({peak, std::fabs(vl[i]), std::fabs(vr[i])});
       worst = std::max({worst, std::fabs(cl[i] - vl[i]), std::fabs(cr[i] - vr[i])});
     }
-    // Clearing the dither floor the VST 2.x build's lines keep (about -180 dB)
-    // leaves a few bits' difference that a saturating loop spreads to about -120 dB.
     EXPECT_LE(worst, peak * (program == 36 ? 1e-6f : 1e-7f)) << "program " << program;
     EXPECT_GT(*std::max_element(cl.begin() + kTotal - kSound, cl.end()), 0.01f) << "program " << program;
   }
@@ -226,6 +232,42 @@ TEST(ClapAudio, ReportedTailCoversTheMeasuredDecay) {
       // Asleep after the tail, it holds nothing and may sleep on; never "tail".
       EXPECT_NE(clap->Process(inL.data(), inR.data(), outL.data(), outR.data(), kBlock), CLAP_PROCESS_TAIL);
     }
+  }
+}
+
+// The worst case of waking: the sound returns one block after the plugin fell
+// asleep, while the VST 2.x build's network still holds its last residue. A
+// residue below the signal's rounding is absorbed only in part; where a bit
+// survives, the two renders' roundings part and their difference grows to the
+// loop's rounding noise: about -114 dB of the peak for the longest-ringing
+// programs tried, whatever the sleep threshold (-150, -165 or -180 dBFS).
+TEST(ClapAudio, WakingRightAfterTheSleepStaysWithinTheRoundingNoise) {
+  constexpr uint32_t kBlock = 480, kSound = 24000;
+  const sSignal signal(kSound);
+  std::vector<float> inL(kBlock), inR(kBlock), cl(kBlock), cr(kBlock), vl(kBlock), vr(kBlock);
+  for (int32_t program : {0, 8, 29, 35, 36}) {
+    auto [clap, vst2] = StartedPair(program, kBlock);
+    uint32_t back = 0;  // the frame the sound returns at
+    float peak = 0.0f, worst = 0.0f;
+    for (uint32_t pos = 0; back == 0 || pos < back + 3 * 48000; pos += kBlock) {
+      ASSERT_LT(pos, 60u * 48000) << "program " << program << " never slept";
+      for (uint32_t i = 0; i < kBlock; ++i) {
+        const uint32_t f = pos + i, g = f - back;
+        const bool sound = f < kSound || (back > 0 && f >= back && g < kSound);
+        inL[i] = sound ? signal.left[f < kSound ? f : g] : 0.0f;
+        inR[i] = sound ? signal.right[f < kSound ? f : g] : 0.0f;
+      }
+      const clap_process_status status = clap->Process(inL.data(), inR.data(), cl.data(), cr.data(), kBlock);
+      float* in[2] = {inL.data(), inR.data()};
+      float* out[2] = {vl.data(), vr.data()};
+      vst2->ProcessReplacing(in, out, kBlock);
+      for (uint32_t i = 0; i < kBlock; ++i) {
+        peak = std::max({peak, std::fabs(vl[i]), std::fabs(vr[i])});
+        worst = std::max({worst, std::fabs(cl[i] - vl[i]), std::fabs(cr[i] - vr[i])});
+      }
+      if (status == CLAP_PROCESS_SLEEP && back == 0) back = pos + 2 * kBlock;
+    }
+    EXPECT_LE(worst, peak * 3e-6f) << "program " << program;  // -110 dB
   }
 }
 
