@@ -528,8 +528,8 @@ void cEditorView::sImpl::PaintRoom() {
     canvas.FillRect(Pixels({x, p.y, 1 / static_cast<float>(scale), p.h}), kGrid);
     Label({x - 20, p.y + p.h + 4, 40, 14}, FrequencyText(f), kSmallSize, kTextFaint, eFont::kRegular, eAlign::kCentre);
   }
-  for (int k = 0; k <= 4; ++k) {
-    const double t = axisTop * k / 4.0;
+  const double tStep = TickStep(axisTop, 5);
+  for (double t = 0.0; t <= axisTop * 1.0001; t += tStep) {
     const float y = yOf(t);
     canvas.FillRect(Pixels({p.x, y, p.w, 1 / static_cast<float>(scale)}), kGrid);
     Label({p.x - 46, y - 7, 42, 14}, TickText(t), kSmallSize, kTextFaint, eFont::kRegular, eAlign::kRight);
