@@ -82,6 +82,10 @@ bool EnsurePrefix(const fs::path& work) {
   const auto run = hosttest::Run({wine64, "wineboot", "--init"}, work, environment, kWineTimeout);
   hosttest::WriteFile(work / "prefix.log", run.out + run.err);
   if (run.status != 0) ADD_FAILURE() << "cannot make the Wine prefix (status " << run.status << "): " << run.err;
+  // The boot leaves its server and desktop running, without a display: a
+  // window program started before they end would join them and show nothing.
+  const fs::path server = fs::path(wine64).parent_path() / "wineserver";
+  hosttest::Run({fs::exists(server) ? server.string() : "wineserver", "-w"}, work, environment, kWineTimeout);
   return run.status == 0;
 }
 
