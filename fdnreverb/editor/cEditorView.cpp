@@ -214,8 +214,10 @@ std::string TickText(double s) {
   return Format("%g s", std::round(s * 1e3) / 1e3);
 }
 
-// The step of the 1-2-5 series that puts at most `most` ticks on a span.
+// The step of the 1-2-5 series that puts at most `most` ticks on a span
+// (positive and finite; anything else would never find one).
 double TickStep(double span, int most) {
+  if (!(span > 0.0 && std::isfinite(span))) return 1.0;
   double decade = std::pow(10.0, std::floor(std::log10(span / most)));
   for (;; decade *= 10.0)
     for (double m : {1.0, 2.0, 5.0})
@@ -583,7 +585,7 @@ void cEditorView::sImpl::PaintRoom() {
     Label({e.x - 46, eyOf(db) - 7, 42, 14}, Format("%.0f dB", db), kSmallSize, kTextFaint, eFont::kRegular,
           eAlign::kRight);
   }
-  if (room.edcSeconds > 0.0f) {
+  if (room.edcSeconds > 0.0f && std::isfinite(room.edcSeconds)) {
     const double step = TickStep(room.edcSeconds, 6);
     for (double s = step; s <= room.edcSeconds * 1.0001; s += step) {
       canvas.FillRect(Pixels({exOf(s), e.y, 1 / static_cast<float>(scale), e.h}), kGrid);
