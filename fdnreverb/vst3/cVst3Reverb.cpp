@@ -105,7 +105,7 @@ uint32 PLUGIN_API cVst3Reverb::release() {
 // can be initialized again with its settings.
 tresult PLUGIN_API cVst3Reverb::initialize(FUnknown*) {
   if (m_Initializations == 0 && !m_Core.Open(static_cast<float>(m_SampleRate))) return kOutOfMemory;
-  ++m_Initializations;
+  if (m_Initializations++ == 0) m_InitThread = nimbo::CurrentThreadTag();
   return kResultOk;
 }
 
@@ -254,6 +254,7 @@ tresult PLUGIN_API cVst3Reverb::setProcessing(TBool state) {
 
 tresult PLUGIN_API cVst3Reverb::process(Vst::ProcessData& data) {
   if (data.symbolicSampleSize != Vst::kSample32 || data.numSamples < 0) return kInvalidArgument;
+  if (data.processMode != Vst::kOffline) m_RealtimeThread.store(nimbo::CurrentThreadTag(), std::memory_order_relaxed);
   const int32 frames = data.numSamples;
   float* outL = nullptr;
   float* outR = nullptr;
@@ -394,7 +395,11 @@ void cVst3Reverb::ReportChanges(Vst::IParameterChanges* changes) {
 }
 
 uint32 PLUGIN_API cVst3Reverb::getTailSamples() {
-  const int64_t frames = m_Core.HostTailFrames(true);  // asked from the UI thread
+  // Asked from the UI thread, the tail is measured; a host that asks from
+  // another thread (its real-time one, say) gets the bound: no allocation, no stall.
+  const uint64_t thread = nimbo::CurrentThreadTag();
+  const bool measure = thread == m_InitThread && thread != m_RealtimeThread.load(std::memory_order_relaxed);
+  const int64_t frames = m_Core.HostTailFrames(measure);
   if (frames == nimbo::kInfiniteTail) return Vst::kInfiniteTail;
   return static_cast<uint32>(std::clamp<int64_t>(frames, 0, Vst::kInfiniteTail - 1));
 }
