@@ -96,6 +96,16 @@ class cReverbCore {
   // only the fade to the input is left: the network is cleared once it is
   // done, so a host keeps processing to the end of the fade and no longer.
   int64_t HostTailFrames(bool measure = false) const;
+  // Where a measurement may take its time: the thread that initialised the
+  // effect (the host's main thread, by every lifecycle), as long as real-time
+  // processing runs on another. A host that asks between its blocks gets the bound.
+  void NoteMainThread() { m_MainThread.store(CurrentThreadTag(), std::memory_order_relaxed); }
+  void NoteRealtimeThread() { m_RealtimeThread.store(CurrentThreadTag(), std::memory_order_relaxed); }  // [audio]
+  bool OnMainThread() const {
+    const uint64_t thread = CurrentThreadTag();
+    return thread == m_MainThread.load(std::memory_order_relaxed) &&
+           thread != m_RealtimeThread.load(std::memory_order_relaxed);
+  }
 
   // ---- programs [control] -----------------------------------------------------
   int32_t CurrentProgram() const { return m_CurrentProgram.load(); }
@@ -216,6 +226,7 @@ class cReverbCore {
   mutable std::atomic<bool> m_bTailDirty{true};
   mutable std::atomic<int64_t> m_Tail{0};
   mutable std::atomic<bool> m_bTailMeasured{false};
+  std::atomic<uint64_t> m_MainThread{0}, m_RealtimeThread{0};
 
   std::atomic<bool> m_bBypass{false};
   std::atomic<uint32_t> m_ValueChanges{0};

@@ -64,7 +64,7 @@ cClapReverb::cClapReverb(const clap_host_t* host)
 
 bool cClapReverb::Init(const clap_plugin_t* plugin) {
   cClapReverb* self = From(plugin);
-  self->m_InitThread = CurrentThreadTag();  // init runs on the main thread
+  self->m_Core.NoteMainThread();  // init runs on the main thread
   const clap_host_t* host = self->m_Host;
   if (!host || !host->get_extension) return true;
   self->m_HostParams = static_cast<const clap_host_params_t*>(host->get_extension(host, CLAP_EXT_PARAMS));
@@ -96,7 +96,7 @@ void cClapReverb::OnMainThread(const clap_plugin_t*) {}
 
 clap_process_status cClapReverb::Process(const clap_plugin_t* plugin, const clap_process_t* process) {
   cClapReverb* self = From(plugin);
-  self->m_ProcessThread.store(CurrentThreadTag(), std::memory_order_relaxed);
+  self->m_Core.NoteRealtimeThread();
   const uint32_t frames = process->frames_count;
   const clap_input_events_t* in = process->in_events;
   const uint32_t count = in ? in->size(in) : 0;
@@ -293,11 +293,7 @@ uint32_t cClapReverb::Tail(const clap_plugin_t* plugin) {
   // unless it also processes (a host that asks between its blocks).
   const cClapReverb* self = From(plugin);
   const clap_host_thread_check_t* check = self->m_HostThreadCheck;
-  const uint64_t thread = CurrentThreadTag();
-  const bool main = check && check->is_main_thread
-                        ? check->is_main_thread(self->m_Host)
-                        : thread == self->m_InitThread &&
-                              self->m_ProcessThread.load(std::memory_order_relaxed) != thread;
+  const bool main = check && check->is_main_thread ? check->is_main_thread(self->m_Host) : self->m_Core.OnMainThread();
   const int64_t frames = self->m_Core.HostTailFrames(main);
   return frames < 0 || frames >= INT32_MAX ? static_cast<uint32_t>(INT32_MAX) : static_cast<uint32_t>(frames);
 }

@@ -10,7 +10,6 @@
 // plain value with its unit.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -92,10 +91,6 @@ class cClapReverb {
   const clap_host_params_t* m_HostParams = nullptr;
   const clap_host_preset_load_t* m_HostPresetLoad = nullptr;
   const clap_host_thread_check_t* m_HostThreadCheck = nullptr;
-  // For hosts without a thread check: the main thread (init's), and the
-  // thread process last ran on; the same one in a single-threaded host.
-  uint64_t m_InitThread = 0;
-  std::atomic<uint64_t> m_ProcessThread{0};
   nimbo::cReverbCore m_Core;
 #ifdef NIMBOHALL_EDITOR
   // Made at init and kept to the end: process reads its queue. Goes before the core it reads.

@@ -105,7 +105,7 @@ uint32 PLUGIN_API cVst3Reverb::release() {
 // can be initialized again with its settings.
 tresult PLUGIN_API cVst3Reverb::initialize(FUnknown*) {
   if (m_Initializations == 0 && !m_Core.Open(static_cast<float>(m_SampleRate))) return kOutOfMemory;
-  if (m_Initializations++ == 0) m_InitThread = nimbo::CurrentThreadTag();
+  if (m_Initializations++ == 0) m_Core.NoteMainThread();
   return kResultOk;
 }
 
@@ -254,7 +254,7 @@ tresult PLUGIN_API cVst3Reverb::setProcessing(TBool state) {
 
 tresult PLUGIN_API cVst3Reverb::process(Vst::ProcessData& data) {
   if (data.symbolicSampleSize != Vst::kSample32 || data.numSamples < 0) return kInvalidArgument;
-  if (data.processMode != Vst::kOffline) m_RealtimeThread.store(nimbo::CurrentThreadTag(), std::memory_order_relaxed);
+  if (data.processMode != Vst::kOffline) m_Core.NoteRealtimeThread();  // offline, a stall harms nobody
   const int32 frames = data.numSamples;
   float* outL = nullptr;
   float* outR = nullptr;
@@ -395,11 +395,7 @@ void cVst3Reverb::ReportChanges(Vst::IParameterChanges* changes) {
 }
 
 uint32 PLUGIN_API cVst3Reverb::getTailSamples() {
-  // Asked from the UI thread, the tail is measured; a host that asks from
-  // another thread (its real-time one, say) gets the bound: no allocation, no stall.
-  const uint64_t thread = nimbo::CurrentThreadTag();
-  const bool measure = thread == m_InitThread && thread != m_RealtimeThread.load(std::memory_order_relaxed);
-  const int64_t frames = m_Core.HostTailFrames(measure);
+  const int64_t frames = m_Core.HostTailFrames(m_Core.OnMainThread());
   if (frames == nimbo::kInfiniteTail) return Vst::kInfiniteTail;
   return static_cast<uint32>(std::clamp<int64_t>(frames, 0, Vst::kInfiniteTail - 1));
 }

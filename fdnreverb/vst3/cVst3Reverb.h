@@ -169,8 +169,6 @@ class cVst3Reverb final : public cComponentFace,
   int32_t m_MaxBlock = 1024;
   std::atomic<bool> m_bActive{false};
   std::atomic<bool> m_bProcessing{false};
-  uint64_t m_InitThread = 0;                  // the UI thread, by the lifecycle's rules
-  std::atomic<uint64_t> m_RealtimeThread{0};  // the thread of the last real-time process()
   std::vector<float> m_Silence;  // stands in for a missing input; sized at activation
   bool m_bInputSilent = false;    // [audio] the host flags this block's input as zeros
   bool m_bAllZeros = false;       // [audio] every stretch of this block was written asleep
